@@ -1,0 +1,27 @@
+// File-system steps of the module's jobs, with OS errors as values.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+
+namespace vyr {
+
+// Creates the parent directory of `out_path` and its missing ancestors (mode
+// 0777 before umask). A bare file name has no parent and creates nothing.
+Status create_parent_dirs(const std::string& out_path);
+
+// Entries of `dir` (one level, listing order, unsorted) whose extension is
+// exactly "html" or "htm", each joined to `dir`. The entry type is not looked
+// at. Errors are OS errors ("Not a directory (os error 20)").
+Result<std::vector<std::string>> list_html_files(const std::string& dir);
+
+// The parent of a path as a path library computes it ("" for a bare name,
+// nothing for "/" or ""), without trailing separators.
+bool path_parent(const std::string& path, std::string& parent);
+
+// Whether `path` names a regular file after following symbolic links.
+bool is_regular_file(const std::string& path);
+
+}  // namespace vyr

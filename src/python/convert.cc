@@ -1,0 +1,149 @@
+#include "python/convert.h"
+
+#include <type_traits>
+
+namespace vyr::py {
+namespace {
+
+std::string type_name(PyObject* obj) {
+  PyRef name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
+  std::string out;
+  if (name) {
+    PyRef bytes(PyUnicode_AsUTF8String(name.get()));
+    char* data;
+    Py_ssize_t len;
+    if (bytes && PyBytes_AsStringAndSize(bytes.get(), &data, &len) == 0) out.assign(data, static_cast<size_t>(len));
+  }
+  PyErr_Clear();
+  return out.empty() ? "object" : out;
+}
+
+bool type_error(const char* param, const char* expected, PyObject* got) {
+  PyErr_Format(PyExc_TypeError, "argument '%s' must be %s, not %s", param, expected, type_name(got).c_str());
+  return false;
+}
+
+bool bytes_into(PyObject* bytes, std::string& out) {
+  char* data;
+  Py_ssize_t len;
+  if (PyBytes_AsStringAndSize(bytes, &data, &len) != 0) return false;
+  out.assign(data, static_cast<size_t>(len));
+  return true;
+}
+
+enum class Encoding { Strict, Replace };
+
+bool encode_str(PyObject* obj, Encoding enc, std::string& out) {
+  PyRef bytes(PyUnicode_AsUTF8String(obj));
+  if (!bytes && enc == Encoding::Replace && PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
+    PyErr_Clear();
+    bytes = PyRef(PyUnicode_AsEncodedString(obj, "utf-8", "replace"));
+  }
+  return bytes && bytes_into(bytes.get(), out);
+}
+
+bool list_arg(PyObject* obj, const char* param, Encoding enc, std::vector<std::string>& out) {
+  const char* expected = "a sequence of str";
+  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) return type_error(param, expected, obj);
+  Py_ssize_t n = PySequence_Size(obj);
+  if (n < 0) return false;
+  out.clear();
+  out.reserve(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    PyRef item(PySequence_GetItem(obj, i));
+    if (!item) return false;
+    if (!PyUnicode_Check(item.get())) {
+      PyErr_Format(PyExc_TypeError, "argument '%s' must be a sequence of str, but item %zd is %s", param, i,
+                   type_name(item.get()).c_str());
+      return false;
+    }
+    out.emplace_back();
+    if (!encode_str(item.get(), enc, out.back())) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool str_arg(PyObject* obj, const char* param, std::string& out) {
+  if (!PyUnicode_Check(obj)) return type_error(param, "str", obj);
+  return encode_str(obj, Encoding::Strict, out);
+}
+
+bool path_arg(PyObject* obj, const char* param, std::string& out) {
+  if (!PyUnicode_Check(obj)) return type_error(param, "str", obj);
+  PyRef bytes(PyUnicode_EncodeFSDefault(obj));
+  return bytes && bytes_into(bytes.get(), out);
+}
+
+bool str_list_arg(PyObject* obj, const char* param, std::vector<std::string>& out) {
+  return list_arg(obj, param, Encoding::Strict, out);
+}
+
+bool page_list_arg(PyObject* obj, const char* param, std::vector<std::string>& out) {
+  return list_arg(obj, param, Encoding::Replace, out);
+}
+
+PyObject* value_to_py(const query::Value& value) {
+  return std::visit(
+      [](const auto& v) -> PyObject* {
+        using T = std::decay_t<decltype(v)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          Py_INCREF(Py_None);
+          return Py_None;
+        } else if constexpr (std::is_same_v<T, bool>) {
+          return PyBool_FromLong(v ? 1 : 0);
+        } else if constexpr (std::is_same_v<T, int64_t>) {
+          return PyLong_FromLongLong(v);
+        } else if constexpr (std::is_same_v<T, double>) {
+          return PyFloat_FromDouble(v);
+        } else if constexpr (std::is_same_v<T, std::string>) {
+          return PyUnicode_DecodeUTF8(v.data(), static_cast<Py_ssize_t>(v.size()), "replace");
+        } else if constexpr (std::is_same_v<T, query::List>) {
+          PyRef list(PyList_New(static_cast<Py_ssize_t>(v.size())));
+          if (!list) return nullptr;
+          for (size_t i = 0; i < v.size(); ++i) {
+            PyObject* item = value_to_py(v[i]);
+            if (!item) return nullptr;
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
+          }
+          return list.release();
+        } else {
+          PyRef dict(PyDict_New());
+          if (!dict) return nullptr;
+          PyRef idx(PyLong_FromUnsignedLong(v.idx));
+          PyRef kind(PyUnicode_DecodeUTF8(v.kind.data(), static_cast<Py_ssize_t>(v.kind.size()), "replace"));
+          PyRef name(PyUnicode_DecodeUTF8(v.name.data(), static_cast<Py_ssize_t>(v.name.size()), "replace"));
+          if (!idx || !kind || !name || PyDict_SetItemString(dict.get(), "idx", idx.get()) != 0 ||
+              PyDict_SetItemString(dict.get(), "kind", kind.get()) != 0 ||
+              PyDict_SetItemString(dict.get(), "name", name.get()) != 0)
+            return nullptr;
+          return dict.release();
+        }
+      },
+      value.v);
+}
+
+PyObject* result_to_py(const query::QueryResult& result) {
+  std::vector<PyRef> keys;
+  keys.reserve(result.columns.size());
+  for (const std::string& c : result.columns) {
+    keys.emplace_back(PyUnicode_DecodeUTF8(c.data(), static_cast<Py_ssize_t>(c.size()), "replace"));
+    if (!keys.back()) return nullptr;
+  }
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(result.rows.size())));
+  if (!list) return nullptr;
+  for (size_t r = 0; r < result.rows.size(); ++r) {
+    const auto& row = result.rows[r];
+    PyRef dict(PyDict_New());
+    if (!dict) return nullptr;
+    for (size_t i = 0; i < row.size() && i < keys.size(); ++i) {
+      PyRef v(value_to_py(row[i]));
+      if (!v || PyDict_SetItem(dict.get(), keys[i].get(), v.get()) != 0) return nullptr;
+    }
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(r), dict.release());
+  }
+  return list.release();
+}
+
+}  // namespace vyr::py
