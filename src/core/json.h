@@ -31,10 +31,12 @@ class Object {
   Value& set(std::string key, Value value);
   bool erase(std::string_view key);
 
-  size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  auto begin() const { return members_.begin(); }
-  auto end() const { return members_.end(); }
+  using const_iterator = std::vector<Member>::const_iterator;
+  // Defined below, once Value is complete.
+  size_t size() const;
+  bool empty() const;
+  const_iterator begin() const;
+  const_iterator end() const;
   friend bool operator==(const Object&, const Object&);
 
  private:
@@ -90,6 +92,11 @@ class Value {
  private:
   std::variant<std::monostate, bool, uint64_t, int64_t, double, std::string, json::Array, json::Object> v_;
 };
+
+inline size_t Object::size() const { return members_.size(); }
+inline bool Object::empty() const { return members_.empty(); }
+inline Object::const_iterator Object::begin() const { return members_.begin(); }
+inline Object::const_iterator Object::end() const { return members_.end(); }
 
 inline constexpr int MAX_DEPTH = 128;
 
