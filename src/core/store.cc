@@ -28,7 +28,7 @@ namespace {
 constexpr size_t VECTOR_COUNT = 6;
 constexpr size_t ELEMENT_SIZE[VECTOR_COUNT] = {1, sizeof(Node), sizeof(Edge), 4, sizeof(Edge), 4};
 
-size_t align4(size_t n) { return (n + 3) & ~size_t{3}; }
+uint64_t align4(uint64_t n) { return (n + 3) & ~uint64_t{3}; }
 
 void put_u32(std::string& buf, size_t at, uint32_t v) { std::memcpy(buf.data() + at, &v, 4); }
 
@@ -101,20 +101,30 @@ std::string temp_path_for(const std::string& path) {
   return path.substr(0, stem_end) + ".bin.tmp";
 }
 
-Result<std::string> encode(const Graph& g) {
-  const size_t counts[VECTOR_COUNT] = {g.string_pool.size(), g.nodes.size(), g.edges.size(),
-                                       g.out_offsets.size(), g.in_edges.size(), g.in_offsets.size()};
-  size_t starts[VECTOR_COUNT];
-  size_t pos = 0;
+std::optional<FileLayout> plan_layout(const std::array<uint64_t, 6>& counts) {
+  FileLayout l;
+  uint64_t pos = 0;
   for (size_t k = 0; k < VECTOR_COUNT; ++k) {
-    if (counts[k] > std::numeric_limits<uint32_t>::max()) return Error("archive serialize graph");
-    starts[k] = k == 0 ? 0 : align4(pos);
-    pos = starts[k] + counts[k] * ELEMENT_SIZE[k];
+    if (counts[k] > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+    l.starts[k] = k == 0 ? 0 : align4(pos);
+    pos = l.starts[k] + counts[k] * ELEMENT_SIZE[k];
   }
-  const size_t root = align4(pos);
+  l.root = align4(pos);
   // Every relative position must fit a signed 32-bit field; the pool, first
-  // in the file, is the furthest back.
-  if (root + 8 > size_t{1} << 31) return Error("archive serialize graph");
+  // in the file and referenced from the root's first vector field, is the
+  // furthest back.
+  if (l.root + 8 > uint64_t{1} << 31) return std::nullopt;
+  l.size = l.root + ROOT_RECORD_SIZE;
+  return l;
+}
+
+Result<std::string> encode(const Graph& g) {
+  const std::array<uint64_t, 6> counts = {g.string_pool.size(), g.nodes.size(), g.edges.size(),
+                                          g.out_offsets.size(), g.in_edges.size(), g.in_offsets.size()};
+  const std::optional<FileLayout> layout = plan_layout(counts);
+  if (!layout) return Error("archive serialize graph");
+  const auto& starts = layout->starts;
+  const size_t root = layout->root;
 
   std::string buf(root + ROOT_RECORD_SIZE, '\0');
   buf.replace(0, g.string_pool.size(), g.string_pool);

@@ -5,7 +5,9 @@
 // copied on open; the records are read in place.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/error.h"
@@ -23,6 +25,16 @@ inline constexpr size_t ROOT_RECORD_SIZE = 56;
 // exceeds the format's limits (nothing is written), "write tmp graph.bin",
 // "atomic rename graph.bin". On failure `path` keeps its previous content.
 Result<uint64_t> save(const Graph& graph, const std::string& path);
+
+// Where each vector and the root record go in a file with these element
+// counts (pool bytes, nodes, edges, out_offsets, in_edges, in_offsets);
+// nothing when the file would exceed the format's 32-bit fields.
+struct FileLayout {
+  uint64_t starts[6];
+  uint64_t root;
+  uint64_t size;
+};
+std::optional<FileLayout> plan_layout(const std::array<uint64_t, 6>& counts);
 
 // The bytes save() writes; fails with "archive serialize graph".
 Result<std::string> encode(const Graph& graph);

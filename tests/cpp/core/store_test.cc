@@ -96,6 +96,19 @@ TEST_F(StoreTest, LayoutPadsPoolAndRoundTripsByteForByte) {
   EXPECT_EQ(first.size(), (full.string_pool.size() + 3) / 4 * 4 + 28 * 3 + 16 * 2 + 8 * 4 + 56);
 }
 
+TEST_F(StoreTest, LayoutRefusesGraphsBeyondTheFormat) {
+  ASSERT_TRUE(plan_layout({0, 0, 0, 1, 0, 1}).has_value());
+  EXPECT_EQ(plan_layout({0, 0, 0, 1, 0, 1})->size, 64u);
+  EXPECT_EQ(plan_layout({5, 1, 0, 2, 0, 2})->starts[1], 8u);
+  // Relative positions are signed 32-bit: the whole file stays under 2 GiB.
+  // With no nodes the root starts at pool + 8; its pool field is 8 further.
+  const uint64_t two_gib = uint64_t{1} << 31;
+  EXPECT_TRUE(plan_layout({two_gib - 16, 0, 0, 1, 0, 1}).has_value());
+  EXPECT_FALSE(plan_layout({two_gib - 12, 0, 0, 1, 0, 1}).has_value());
+  EXPECT_FALSE(plan_layout({0, uint64_t{1} << 32, 0, 1, 0, 1}).has_value());
+  EXPECT_FALSE(plan_layout({0, 80'000'000, 0, 80'000'001, 0, 80'000'001}).has_value());
+}
+
 TEST_F(StoreTest, TempNameReplacesTheExtension) {
   EXPECT_EQ(temp_path_for("graph.bin"), "graph.bin.tmp");
   EXPECT_EQ(temp_path_for("/d/data.db"), "/d/data.bin.tmp");
