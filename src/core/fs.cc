@@ -8,6 +8,10 @@
 
 namespace vyr {
 
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+Error nul_in_path() { return Error("file name contained an unexpected NUL byte"); }
+
 bool path_parent(const std::string& path, std::string& parent) {
   size_t end = path.size();
   while (end > 0 && path[end - 1] == '/') --end;
@@ -25,7 +29,7 @@ bool path_parent(const std::string& path, std::string& parent) {
 
 bool is_regular_file(const std::string& path) {
   struct stat st;
-  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return !path.empty() && !has_nul(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 namespace {
@@ -55,12 +59,14 @@ Status create_dir_all(const std::string& dir) {
 }  // namespace
 
 Status create_parent_dirs(const std::string& out_path) {
+  if (has_nul(out_path)) return nul_in_path();
   std::string parent;
   if (!path_parent(out_path, parent) || parent.empty()) return {};
   return create_dir_all(parent);
 }
 
 Result<std::vector<std::string>> list_html_files(const std::string& dir) {
+  if (has_nul(dir)) return nul_in_path();
   struct Closer {
     void operator()(DIR* d) const noexcept { ::closedir(d); }
   };

@@ -8,6 +8,11 @@
 
 namespace vyr {
 
+// A path holding a NUL byte cannot be handed to the OS (it would be cut
+// short there and name another file); every file step refuses it with this.
+bool has_nul(const std::string& path);
+Error nul_in_path();
+
 // Creates the parent directory of `out_path` and its missing ancestors (mode
 // 0777 before umask). A bare file name has no parent and creates nothing.
 Status create_parent_dirs(const std::string& out_path);

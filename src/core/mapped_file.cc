@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/fs.h"
+
 namespace vyr {
 
 std::string quoted_path(std::string_view path) {
@@ -49,6 +51,7 @@ std::string quoted_path(std::string_view path) {
 }
 
 Result<MappedFile> MappedFile::open_readonly(const std::string& path) {
+  if (has_nul(path)) return nul_in_path().context("open " + quoted_path(path));
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Error::os(errno).context("open " + quoted_path(path));
   struct stat st;

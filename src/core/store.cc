@@ -22,6 +22,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/fs.h"
+
 namespace vyr {
 namespace {
 
@@ -56,6 +58,7 @@ Status write_all(int fd, std::string_view data) {
 }
 
 Status write_durably(const std::string& path, std::string_view data) {
+  if (has_nul(path)) return nul_in_path();
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return Error::os(errno);
   Status s = write_all(fd, data);
@@ -150,6 +153,7 @@ Result<uint64_t> save(const Graph& graph, const std::string& path) {
   if (!bytes.ok()) return bytes.error();
   const std::string tmp = temp_path_for(path);
   if (Status s = write_durably(tmp, *bytes); !s.ok()) return s.error().context("write tmp graph.bin");
+  if (has_nul(path)) return nul_in_path().context("atomic rename graph.bin");
   if (::rename(tmp.c_str(), path.c_str()) != 0) return Error::os(errno).context("atomic rename graph.bin");
   sync_dir(parent_dir(path));
   return static_cast<uint64_t>(bytes->size());

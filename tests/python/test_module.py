@@ -126,3 +126,15 @@ def test_lock_is_released_during_work(tmp_path):
     for t in threads:
         t.join()
     assert sizes == [sizes[0]] * 8
+
+
+def test_paths_with_nul_bytes_are_refused(tmp_path):
+    # Cut short at the NUL, the path would name another file.
+    target = tmp_path / "g.bin"
+    with pytest.raises(ValueError, match="NUL"):
+        vyr.build_graph([], str(target) + "\0.other")
+    assert not target.exists()
+    with pytest.raises(ValueError, match=r'^open ".*\\0x"$'):
+        vyr.query(str(target) + "\0x", "MATCH (n) RETURN n")
+    with pytest.raises(ValueError, match="NUL"):
+        vyr.build_graph_from_dir(str(tmp_path) + "\0", str(target))
