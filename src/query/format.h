@@ -5,6 +5,7 @@
 // byte-identical text. Pure functions; thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -29,5 +30,10 @@ void append_quoted_text(std::string& out, std::string_view s);
 // One character in single quotes with the same escapes, except that the
 // single quote is escaped ('\'') and the double quote is not ('"').
 std::string quoted_char(char32_t c);
+
+// One Unicode scalar value at byte `pos` (< s.size()): stores it in *out and
+// returns its byte length, or returns 0 when the bytes there are not
+// well-formed UTF-8 (overlong forms, surrogates and truncation included).
+size_t decode_utf8_at(std::string_view s, size_t pos, char32_t* out);
 
 }  // namespace vyr::query

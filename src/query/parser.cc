@@ -1,0 +1,533 @@
+#include "query/parser.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <re2/re2.h>
+
+#include "query/format.h"
+#include "query/lexer.h"
+
+namespace vyr::query {
+namespace {
+
+bool equals_ignoring_ascii_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::optional<bool> boolean_text(std::string_view s) {
+  if (s == "true" || s == "True" || s == "TRUE") return true;
+  if (s == "false" || s == "False" || s == "FALSE") return false;
+  return std::nullopt;
+}
+
+std::string render(const Token* t) {
+  if (t == nullptr) return "None";
+  return "Some(" + debug_text(*t) + ")";
+}
+
+std::string render(const Literal& lit) {
+  switch (lit.v.index()) {
+    case 0: return "Int(" + std::to_string(std::get<0>(lit.v)) + ")";
+    case 1: return "Float(" + float_text(std::get<1>(lit.v)) + ")";
+    case 2: return "Str(" + quoted_text(std::get<2>(lit.v)) + ")";
+    default: return std::get<3>(lit.v) ? "Bool(true)" : "Bool(false)";
+  }
+}
+
+Error too_deep() {
+  return Error("expression nested too deeply (more than " + std::to_string(MAX_EXPR_DEPTH) +
+               " levels of parentheses, NOT or AND/OR operands)");
+}
+
+// An expression with the depth of its tree (a leaf is 1), kept while parsing
+// so that an AND/OR chain, which the loop builds without recursing, is still
+// bounded.
+struct Sub {
+  Expr expr;
+  int depth = 1;
+};
+
+std::unique_ptr<Expr> boxed(Expr e) { return std::make_unique<Expr>(std::move(e)); }
+
+class Parser {
+ public:
+  explicit Parser(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+  Result<Query> query();
+
+ private:
+  const Token* peek() const { return pos_ < tokens_.size() ? &tokens_[pos_] : nullptr; }
+  bool peek_is(TokenKind k) const { return pos_ < tokens_.size() && tokens_[pos_].kind == k; }
+  bool peek_keyword(std::string_view word) const {
+    const Token* t = peek();
+    return t != nullptr && t->kind == TokenKind::Ident && equals_ignoring_ascii_case(t->text, word);
+  }
+  // Past the end this yields nothing and still advances.
+  const Token* next() {
+    const Token* t = peek();
+    ++pos_;
+    return t;
+  }
+
+  Status expect(TokenKind k);
+  Result<std::string> ident();
+  Result<uint64_t> uint(std::string_view clause);
+  Result<Literal> literal();
+  Result<std::string> str_operand();
+  Result<Sub> primary();
+  Result<Sub> cmp_expr();
+  Result<Sub> suffix(Sub lhs);
+  Result<Sub> not_expr();
+  Result<Sub> and_expr();
+  Result<Sub> expr();
+  Result<Sub> chain(BinOp op, std::string_view keyword, Result<Sub> (Parser::*operand)());
+  Result<NodePat> node_pat();
+  Result<RelPat> rel_pat();
+  Result<ReturnItem> return_item();
+  Result<ReturnItem> plain_return(std::string var);
+  Result<OrderItem> order_item();
+  Result<std::vector<OrderItem>> order_items();
+
+  std::vector<Token> tokens_;
+  size_t pos_ = 0;
+  int nesting_ = 0;  // open parentheses and NOTs on the parser's own stack
+};
+
+Status Parser::expect(TokenKind k) {
+  const Token* t = next();
+  if (t != nullptr && t->kind == k) return {};
+  return Error("expected " + std::string(kind_name(k)) + ", got " + render(t));
+}
+
+Result<std::string> Parser::ident() {
+  const Token* t = next();
+  if (t != nullptr && t->kind == TokenKind::Ident) return t->text;
+  return Error("expected identifier, got " + render(t));
+}
+
+Result<uint64_t> Parser::uint(std::string_view clause) {
+  const Token* t = next();
+  if (t != nullptr && t->kind == TokenKind::Int && t->int_value >= 0) {
+    return static_cast<uint64_t>(t->int_value);
+  }
+  return Error(std::string(clause) + " expects a non-negative integer, got " + render(t));
+}
+
+Result<Literal> Parser::literal() {
+  const Token* t = next();
+  if (t == nullptr) return Error("expected a literal value, got None");
+  switch (t->kind) {
+    case TokenKind::Dash: {
+      const Token* n = next();
+      if (n != nullptr && n->kind == TokenKind::Int) return Literal{-n->int_value};
+      if (n != nullptr && n->kind == TokenKind::Float) return Literal{-n->float_value};
+      return Error("expected number after '-', got " + render(n));
+    }
+    case TokenKind::Ident:
+      if (auto b = boolean_text(t->text)) return Literal{*b};
+      return Error("expected a literal value, got identifier " + quoted_text(t->text));
+    case TokenKind::Int: return Literal{t->int_value};
+    case TokenKind::Float: return Literal{t->float_value};
+    case TokenKind::Str: return Literal{t->text};
+    default: return Error("expected a literal value, got " + render(t));
+  }
+}
+
+Result<std::string> Parser::str_operand() {
+  Result<Literal> lit = literal();
+  if (!lit.ok()) return lit.error();
+  if (!lit->is_str()) return Error("expected a string operand, got " + render(*lit));
+  return std::get<std::string>(std::move(lit).value().v);
+}
+
+Result<Sub> Parser::primary() {
+  const Token* t = next();
+  if (t == nullptr) return Error("unexpected token in expression: None");
+  switch (t->kind) {
+    case TokenKind::LParen: {
+      if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
+      ++nesting_;
+      Result<Sub> inner = expr();
+      --nesting_;
+      if (!inner.ok()) return inner;
+      if (Status s = expect(TokenKind::RParen); !s.ok()) return s.error();
+      return inner;
+    }
+    case TokenKind::Ident: {
+      if (auto b = boolean_text(t->text)) return Sub{Expr{Expr::Lit{Literal{*b}}}, 1};
+      std::string var = t->text;
+      if (Status s = expect(TokenKind::Dot); !s.ok()) return s.error();
+      Result<std::string> key = ident();
+      if (!key.ok()) return key.error();
+      return Sub{Expr{Expr::Prop{std::move(var), std::move(key).value()}}, 1};
+    }
+    case TokenKind::Int: return Sub{Expr{Expr::Lit{Literal{t->int_value}}}, 1};
+    case TokenKind::Float: return Sub{Expr{Expr::Lit{Literal{t->float_value}}}, 1};
+    case TokenKind::Str: return Sub{Expr{Expr::Lit{Literal{t->text}}}, 1};
+    default: return Error("unexpected token in expression: " + render(t));
+  }
+}
+
+Result<Sub> Parser::cmp_expr() {
+  Result<Sub> lhs = primary();
+  if (!lhs.ok()) return lhs;
+  // A suffix adds one level; checking afterwards is enough, since a tree one
+  // level too deep is still safe to drop.
+  Result<Sub> r = suffix(std::move(lhs).value());
+  if (r.ok() && r->depth > MAX_EXPR_DEPTH) return too_deep();
+  return r;
+}
+
+// At most one suffix: a < b < c leaves "< c" to the caller.
+Result<Sub> Parser::suffix(Sub lhs) {
+  const int depth = lhs.depth + 1;
+  const Token* t = peek();
+  if (t == nullptr) return lhs;
+
+  auto string_predicate = [&](StrOp op) -> Result<Sub> {
+    Result<std::string> pattern = str_operand();
+    if (!pattern.ok()) return pattern.error();
+    return Sub{Expr{Expr::StrPred{boxed(std::move(lhs.expr)), op, std::move(pattern).value()}},
+               depth};
+  };
+
+  if (t->kind == TokenKind::Ident) {
+    if (peek_keyword("IS")) {
+      next();
+      bool want_null = true;
+      if (peek_keyword("NOT")) {
+        next();
+        want_null = false;
+      }
+      if (!peek_keyword("NULL")) return Error("expected NULL after IS [NOT]");
+      next();
+      return Sub{Expr{Expr::IsNull{boxed(std::move(lhs.expr)), want_null}}, depth};
+    }
+    if (peek_keyword("ENDS")) {
+      next();
+      if (!peek_keyword("WITH")) return Error("expected WITH after ENDS");
+      next();
+      return string_predicate(StrOp::EndsWith);
+    }
+    if (peek_keyword("FUZZY")) {
+      next();
+      return string_predicate(StrOp::Fuzzy);
+    }
+    if (peek_keyword("STARTS")) {
+      next();
+      if (!peek_keyword("WITH")) return Error("expected WITH after STARTS");
+      next();
+      return string_predicate(StrOp::StartsWith);
+    }
+    if (peek_keyword("CONTAINS")) {
+      next();
+      return string_predicate(StrOp::Contains);
+    }
+    if (peek_keyword("IN")) {
+      next();
+      if (Status s = expect(TokenKind::LBracket); !s.ok()) return s.error();
+      std::vector<Literal> items;
+      if (peek_is(TokenKind::RBracket)) {
+        next();
+      } else {
+        for (;;) {
+          Result<Literal> lit = literal();
+          if (!lit.ok()) return lit.error();
+          items.push_back(std::move(lit).value());
+          if (!peek_is(TokenKind::Comma)) break;
+          next();
+        }
+        if (Status s = expect(TokenKind::RBracket); !s.ok()) return s.error();
+      }
+      return Sub{Expr{Expr::In{boxed(std::move(lhs.expr)), std::move(items)}}, depth};
+    }
+    return lhs;
+  }
+
+  std::optional<BinOp> op;
+  switch (t->kind) {
+    case TokenKind::Eq: op = BinOp::Eq; break;
+    case TokenKind::Ne: op = BinOp::Ne; break;
+    case TokenKind::Lt: op = BinOp::Lt; break;
+    case TokenKind::Le: op = BinOp::Le; break;
+    case TokenKind::Gt: op = BinOp::Gt; break;
+    case TokenKind::Ge: op = BinOp::Ge; break;
+    case TokenKind::RegexMatch: {
+      next();
+      Result<std::string> pattern = str_operand();
+      if (!pattern.ok()) return pattern.error();
+      re2::RE2::Options options;
+      options.set_encoding(re2::RE2::Options::EncodingUTF8);
+      options.set_case_sensitive(true);
+      options.set_log_errors(false);  // the error travels in the message instead
+      auto matcher = std::make_shared<const re2::RE2>(*pattern, options);
+      if (!matcher->ok()) return Error("invalid regex in =~ : " + matcher->error());
+      return Sub{Expr{Expr::Regex{boxed(std::move(lhs.expr)), std::move(matcher),
+                                  std::move(pattern).value()}},
+                 depth};
+    }
+    default: return lhs;
+  }
+  next();
+  Result<Sub> rhs = primary();
+  if (!rhs.ok()) return rhs;
+  const int infix_depth = std::max(lhs.depth, rhs->depth) + 1;
+  return Sub{Expr{Expr::Infix{boxed(std::move(lhs.expr)), *op, boxed(std::move(rhs->expr))}},
+             infix_depth};
+}
+
+Result<Sub> Parser::not_expr() {
+  if (!peek_keyword("NOT")) return cmp_expr();
+  next();
+  if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
+  ++nesting_;
+  Result<Sub> operand = not_expr();
+  --nesting_;
+  if (!operand.ok()) return operand;
+  const int depth = operand->depth + 1;
+  if (depth > MAX_EXPR_DEPTH) return too_deep();
+  return Sub{Expr{Expr::Not{boxed(std::move(operand->expr))}}, depth};
+}
+
+// Left-associative: a OR b OR c is (a OR b) OR c.
+Result<Sub> Parser::chain(BinOp op, std::string_view keyword, Result<Sub> (Parser::*operand)()) {
+  Result<Sub> first = (this->*operand)();
+  if (!first.ok()) return first;
+  Sub acc = std::move(first).value();
+  while (peek_keyword(keyword)) {
+    next();
+    Result<Sub> rhs = (this->*operand)();
+    if (!rhs.ok()) return rhs;
+    const int depth = std::max(acc.depth, rhs->depth) + 1;
+    if (depth > MAX_EXPR_DEPTH) return too_deep();
+    acc = Sub{Expr{Expr::Infix{boxed(std::move(acc.expr)), op, boxed(std::move(rhs->expr))}},
+              depth};
+  }
+  return acc;
+}
+
+Result<Sub> Parser::and_expr() { return chain(BinOp::And, "AND", &Parser::not_expr); }
+Result<Sub> Parser::expr() { return chain(BinOp::Or, "OR", &Parser::and_expr); }
+
+Result<NodePat> Parser::node_pat() {
+  if (Status s = expect(TokenKind::LParen); !s.ok()) return s.error();
+  NodePat node;
+  if (peek_is(TokenKind::Ident)) node.var = next()->text;
+  if (peek_is(TokenKind::Colon)) {
+    next();
+    Result<std::string> label = ident();
+    if (!label.ok()) return label.error();
+    std::optional<NodeKind> kind = node_kind_from_label(*label);
+    if (!kind) return Error("unknown node label :" + *label);
+    node.labels.push_back(*kind);
+  }
+  if (peek_is(TokenKind::LBrace)) {
+    next();
+    for (;;) {
+      Result<std::string> key = ident();
+      if (!key.ok()) return key.error();
+      if (Status s = expect(TokenKind::Colon); !s.ok()) return s.error();
+      Result<Literal> value = literal();
+      if (!value.ok()) return value.error();
+      node.props.emplace_back(std::move(key).value(), std::move(value).value());
+      if (!peek_is(TokenKind::Comma)) break;
+      next();
+    }
+    if (Status s = expect(TokenKind::RBrace); !s.ok()) return s.error();
+  }
+  if (Status s = expect(TokenKind::RParen); !s.ok()) return s.error();
+  return node;
+}
+
+Result<RelPat> Parser::rel_pat() {
+  RelPat rel;
+  rel.incoming = next()->kind == TokenKind::ArrowLeft;  // the caller saw Dash or ArrowLeft
+  if (peek_is(TokenKind::LBracket)) {
+    next();
+    if (peek_is(TokenKind::Colon)) {
+      next();
+      for (;;) {
+        Result<std::string> name = ident();
+        if (!name.ok()) return name.error();
+        std::optional<RelType> type = rel_type_from_label(*name);
+        if (!type) return Error("unknown rel type :" + *name);
+        rel.types.push_back(*type);
+        if (!peek_is(TokenKind::Pipe)) break;
+        next();
+      }
+    }
+    if (Status s = expect(TokenKind::RBracket); !s.ok()) return s.error();
+  }
+  const Token* close = next();
+  const TokenKind want = rel.incoming ? TokenKind::Dash : TokenKind::ArrowRight;
+  if (close == nullptr || close->kind != want) {
+    return Error("malformed relationship terminator: " + render(close));
+  }
+  return rel;
+}
+
+Result<ReturnItem> Parser::return_item() {
+  Result<std::string> name = ident();
+  if (!name.ok()) return name.error();
+  std::optional<AggFn> agg;
+  for (AggFn f : {AggFn::Count, AggFn::Min, AggFn::Max, AggFn::Sum, AggFn::Avg}) {
+    if (equals_ignoring_ascii_case(*name, agg_name(f))) agg = f;
+  }
+  if (!agg || !peek_is(TokenKind::LParen)) return plain_return(std::move(name).value());
+  next();
+  ReturnItem item;
+  item.agg = agg;
+  if (*agg == AggFn::Count && peek_is(TokenKind::Star)) {
+    next();
+    if (Status s = expect(TokenKind::RParen); !s.ok()) return s.error();
+    item.count_star = true;
+  } else {
+    Result<std::string> var = ident();
+    if (!var.ok()) return var.error();
+    item.var = std::move(var).value();
+    if (peek_is(TokenKind::Dot)) {
+      next();
+      Result<std::string> prop = ident();
+      if (!prop.ok()) return prop.error();
+      item.prop = std::move(prop).value();
+    }
+    if (Status s = expect(TokenKind::RParen); !s.ok()) return s.error();
+  }
+  if (peek_keyword("AS")) {
+    next();
+    Result<std::string> alias = ident();
+    if (!alias.ok()) return alias.error();
+    item.alias = std::move(alias).value();
+  }
+  return item;
+}
+
+Result<ReturnItem> Parser::plain_return(std::string var) {
+  ReturnItem item;
+  item.var = std::move(var);
+  if (peek_is(TokenKind::Dot)) {
+    next();
+    Result<std::string> prop = ident();
+    if (!prop.ok()) return prop.error();
+    item.prop = std::move(prop).value();
+  }
+  if (peek_keyword("AS")) {
+    next();
+    Result<std::string> alias = ident();
+    if (!alias.ok()) return alias.error();
+    item.alias = std::move(alias).value();
+  }
+  return item;
+}
+
+Result<OrderItem> Parser::order_item() {
+  OrderItem item;
+  Result<std::string> var = ident();
+  if (!var.ok()) return var.error();
+  item.var = std::move(var).value();
+  if (peek_is(TokenKind::Dot)) {
+    next();
+    Result<std::string> prop = ident();
+    if (!prop.ok()) return prop.error();
+    item.prop = std::move(prop).value();
+  }
+  if (peek_keyword("ASC")) {
+    next();
+  } else if (peek_keyword("DESC")) {
+    next();
+    item.desc = true;
+  }
+  return item;
+}
+
+Result<std::vector<OrderItem>> Parser::order_items() {
+  std::vector<OrderItem> items;
+  for (;;) {
+    Result<OrderItem> item = order_item();
+    if (!item.ok()) return item.error();
+    items.push_back(std::move(item).value());
+    if (!peek_is(TokenKind::Comma)) return items;
+    next();
+  }
+}
+
+Result<Query> Parser::query() {
+  if (!peek_keyword("MATCH")) return Error("query must start with MATCH");
+  next();
+  Query q;
+  Result<NodePat> first = node_pat();
+  if (!first.ok()) return first.error();
+  q.pattern.nodes.push_back(std::move(first).value());
+  while (peek_is(TokenKind::Dash) || peek_is(TokenKind::ArrowLeft)) {
+    Result<RelPat> rel = rel_pat();
+    if (!rel.ok()) return rel.error();
+    Result<NodePat> node = node_pat();
+    if (!node.ok()) return node.error();
+    q.pattern.rels.push_back(std::move(rel).value());
+    q.pattern.nodes.push_back(std::move(node).value());
+  }
+  if (peek_keyword("WHERE")) {
+    next();
+    Result<Sub> where = expr();
+    if (!where.ok()) return where.error();
+    q.where_clause = std::move(where->expr);
+  }
+  if (!peek_keyword("RETURN")) return Error("expected RETURN");
+  next();
+  if (peek_keyword("DISTINCT")) {
+    next();
+    q.distinct = true;
+  }
+  for (;;) {
+    Result<ReturnItem> item = return_item();
+    if (!item.ok()) return item.error();
+    q.returns.push_back(std::move(item).value());
+    if (!peek_is(TokenKind::Comma)) break;
+    next();
+  }
+  if (peek_keyword("ORDER")) {
+    next();
+    if (!peek_keyword("BY")) return Error("expected BY after ORDER");
+    next();
+    Result<std::vector<OrderItem>> items = order_items();
+    if (!items.ok()) return items.error();
+    q.order_by = std::move(items).value();
+  }
+  if (peek_keyword("SKIP")) {
+    next();
+    Result<uint64_t> n = uint("SKIP");
+    if (!n.ok()) return n.error();
+    q.skip = *n;
+  }
+  if (peek_keyword("LIMIT")) {
+    next();
+    Result<uint64_t> n = uint("LIMIT");
+    if (!n.ok()) return n.error();
+    q.limit = *n;
+  }
+  // Whatever follows is not examined.
+  return q;
+}
+
+}  // namespace
+
+Result<Query> parse(std::string_view text) {
+  Result<std::vector<Token>> tokens = tokenize(text);
+  if (!tokens.ok()) return tokens.error();
+  return Parser(std::move(tokens).value()).query();
+}
+
+}  // namespace vyr::query
