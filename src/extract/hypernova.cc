@@ -1,0 +1,145 @@
+#include "extract/hypernova.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include "extract/normalize.h"
+#include "extract/pipeline.h"
+
+namespace vyr::extract::hypernova {
+
+namespace {
+
+// The one payload kind read; other keys hold navigation, footers and the like.
+constexpr std::string_view MARKER = "data-hypernova-key=\"landingdesktopApp\"";
+
+constexpr std::string_view DESCRIPTION_IMAGE_KEYS[] = {"imageDesc1", "imageDesc2", "imageDesc3", "imageDesc4",
+                                                       "imageDesc5"};
+
+// Unicode white space at both ends removed. Each character is decoded from a
+// window of at most 4 bytes, so offsets stay small whatever the text size.
+std::string_view trim_unicode_space(std::string_view s) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+  size_t begin = 0;
+  while (begin < s.size()) {
+    const auto length = static_cast<int32_t>(std::min<size_t>(s.size() - begin, 4));
+    int32_t i = 0;
+    UChar32 c;
+    U8_NEXT(bytes + begin, i, length, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) break;
+    begin += static_cast<size_t>(i);
+  }
+  size_t end = s.size();
+  while (end > begin) {
+    const size_t base = std::max(begin, end >= 4 ? end - 4 : 0);
+    auto i = static_cast<int32_t>(end - base);
+    UChar32 c;
+    U8_PREV(bytes + base, 0, i, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) break;
+    end = base + static_cast<size_t>(i);
+  }
+  return s.substr(begin, end - begin);
+}
+
+// The JSON inside the script element: the comment wrapper that keeps the
+// browser from reading it as script is removed, however often it repeats.
+std::string_view unwrap_payload(std::string_view body) {
+  body = trim_unicode_space(body);
+  while (body.starts_with("<!--")) body.remove_prefix(4);
+  while (body.ends_with("-->")) body.remove_suffix(3);
+  return trim_unicode_space(body);
+}
+
+// Position of the first marker that stands in a script tag.
+size_t find_marker_in_script(std::string_view html) {
+  size_t from = 0;
+  while (true) {
+    const size_t at = html.find(MARKER, from);
+    if (at == std::string_view::npos) return at;
+    const size_t lt = at == 0 ? std::string_view::npos : html.rfind('<', at - 1);
+    const size_t tag = lt == std::string_view::npos ? 0 : lt;
+    if (html.substr(tag).starts_with("<script")) return at;
+    from = at + MARKER.size();
+  }
+}
+
+std::optional<std::string> id_text(const json::Value* id) {
+  if (id == nullptr) return std::nullopt;
+  if (id->is_string() && !id->as_string().empty()) return id->as_string();
+  if (id->type() == json::Value::Type::Int) return std::to_string(id->as_int());
+  if (id->type() == json::Value::Type::UInt && id->as_uint() <= static_cast<uint64_t>(INT64_MAX))
+    return std::to_string(id->as_uint());
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Payload> find_hypernova(std::string_view html) {
+  const size_t marker = find_marker_in_script(html);
+  if (marker == std::string_view::npos) return std::nullopt;
+  const size_t gt = html.find('>', marker);
+  if (gt == std::string_view::npos) return std::nullopt;
+  const size_t close = html.find("</script>", gt + 1);
+  if (close == std::string_view::npos) return std::nullopt;
+
+  std::optional<json::Value> root = json::parse(unwrap_payload(html.substr(gt + 1, close - gt - 1)));
+  if (!root) return std::nullopt;
+  const json::Value* props = root->get("props");
+  const json::Value* page = props != nullptr && props->is_object() ? props->get("page") : nullptr;
+  if (page == nullptr || !page->is_object()) return std::nullopt;
+  const json::Value* products = page->get("products");
+  if (products == nullptr || !products->is_array()) return std::nullopt;
+
+  Payload payload;
+  payload.products = products->as_array();
+  if (const std::string* url = page->get_string("url")) payload.page_url = *url;
+  return payload;
+}
+
+void ingest_hypernova(GraphBuilder& builder, const std::vector<json::Value>& products, const PriceScale& scale,
+                      std::string_view page_url, std::optional<std::string_view> origin) {
+  for (const json::Value& product : products) {
+    if (!product.is_object() || product.as_object().empty()) continue;
+    const std::string* title = product.get_string("title");
+    const std::string name = title != nullptr ? *title : "";
+    std::optional<std::string> id = id_text(product.get("id"));
+    if (!id && !name.empty()) id = name;
+    if (!id) continue;
+
+    // Only the keys below are kept: the payload's other members are
+    // rendering state, not product data.
+    json::Object props;
+    if (auto verdict = scale.verdict(product.get("price"))) verdict->write_into(props);
+
+    // The product's own image wins; description images stand in for it and
+    // fill the gallery.
+    json::Array description_images;
+    for (std::string_view key : DESCRIPTION_IMAGE_KEYS) {
+      if (const std::string* image = product.get_string(key); image != nullptr && !image->empty())
+        description_images.emplace_back(*image);
+    }
+    json::Object gallery;
+    const json::Value* own_image = product.get("image");
+    gallery.set("image", own_image != nullptr ? *own_image : json::Value());
+    gallery.set("images", json::Value(std::move(description_images)));
+    const json::Value gallery_value(std::move(gallery));
+    if (std::optional<std::string> image = extract_image(gallery_value))
+      props.set("image", json::Value(absolutize_url(*image, origin)));
+    if (std::vector<std::string> images = extract_images(gallery_value); images.size() >= 2) {
+      json::Array list;
+      list.reserve(images.size());
+      for (const std::string& image : images) list.emplace_back(absolutize_url(image, origin));
+      props.set("images", json::Value(std::move(list)));
+    }
+
+    if (!page_url.empty()) props.set("url", json::Value(page_url));
+    if (!has_product_signal(props)) continue;
+    builder.upsert_node(NodeKind::Product, *id, name, json::to_text(json::Value(std::move(props))));
+  }
+}
+
+}  // namespace vyr::extract::hypernova
