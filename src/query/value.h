@@ -1,6 +1,10 @@
 // The values a query computes with and returns. A Value owns its text and
 // list contents; a NodeRef carries copies of the kind label and name, so a
 // result stays valid after the graph is released.
+//
+// The debug rendering below is part of the query contract: DISTINCT and
+// aggregation groups use it as the identity of a value, and groups come out
+// in the byte order of their rendered keys.
 #pragma once
 
 #include <cstdint>
@@ -33,11 +37,19 @@ struct Value {
   Value(NodeRef r) : v(std::move(r)) {}
 
   bool is_null() const { return v.index() == 0; }
+  friend bool operator==(const Value&, const Value&) = default;
 };
 
 struct QueryResult {
   std::vector<std::string> columns;
   std::vector<std::vector<Value>> rows;
 };
+
+// Null, Bool(true), Int(-12), Float(19.5), Str("a \"b\""), List([Int(1), Int(2)]),
+// NodeRef { idx: 7, kind: "Product", name: "Kettle" }.
+std::string debug(const Value& value);
+void append_debug(const Value& value, std::string& out);
+// A row as the renderings of its values in square brackets, ", " between them.
+std::string debug_row(const std::vector<Value>& row);
 
 }  // namespace vyr::query

@@ -1,0 +1,134 @@
+#include "query/executor.h"
+
+#include <string_view>
+
+#include "query/ordering.h"
+#include "query/props.h"
+
+namespace vyr::query {
+
+namespace {
+
+// Which node kinds a pattern admits, as a bit per NodeKind code.
+uint32_t kind_mask(const NodePat& p) {
+  if (p.labels.empty()) return ~uint32_t{0};
+  uint32_t m = 0;
+  for (NodeKind k : p.labels) m |= uint32_t{1} << static_cast<uint8_t>(k);
+  return m;
+}
+
+uint32_t type_mask(const RelPat& r) {
+  if (r.types.empty()) return ~uint32_t{0};
+  uint32_t m = 0;
+  for (RelType t : r.types) m |= uint32_t{1} << static_cast<uint8_t>(t);
+  return m;
+}
+
+bool admits(uint32_t mask, uint8_t code) { return code < 32 && (mask >> code & 1) != 0; }
+
+// Every JSON key the query can read, in the order the engine first needs
+// them: inline maps (read during matching), WHERE, then RETURN and ORDER BY.
+std::vector<std::string_view> keys_read_by(const Query& q) {
+  std::vector<std::string_view> keys;
+  for (const NodePat& n : q.pattern.nodes)
+    for (const auto& [key, lit] : n.props) keys.push_back(key);
+  if (q.where_clause) {
+    std::vector<const Expr*> todo{&*q.where_clause};
+    while (!todo.empty()) {
+      const Expr* e = todo.back();
+      todo.pop_back();
+      std::visit(
+          [&](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, Expr::Prop>) {
+              keys.push_back(x.key);
+            } else if constexpr (std::is_same_v<T, Expr::Infix>) {
+              todo.push_back(x.rhs.get());
+              todo.push_back(x.lhs.get());
+            } else if constexpr (std::is_same_v<T, Expr::Not>) {
+              todo.push_back(x.operand.get());
+            } else if constexpr (std::is_same_v<T, Expr::IsNull>) {
+              todo.push_back(x.operand.get());
+            } else if constexpr (!std::is_same_v<T, Expr::Lit>) {
+              todo.push_back(x.lhs.get());
+            }
+          },
+          e->v);
+    }
+  }
+  for (const ReturnItem& r : q.returns)
+    if (r.prop) keys.push_back(*r.prop);
+  for (const OrderItem& o : q.order_by)
+    if (o.prop) keys.push_back(*o.prop);
+  return keys;
+}
+
+}  // namespace
+
+bool inline_props_match(const GraphView& g, uint32_t i, const std::vector<std::pair<std::string, Literal>>& props) {
+  for (const auto& [key, lit] : props)
+    if (!literal_equals(read_prop_view(g, i, key), lit)) return false;
+  return true;
+}
+
+Matches match_pattern(const GraphView& g, const Query& q) {
+  const auto& nodes = q.pattern.nodes;
+  Matches m;
+  m.width = 1;
+  const NodePat& first = nodes[0];
+  const uint32_t first_kinds = kind_mask(first);
+  const uint32_t n = g.node_count();
+  for (uint32_t i = 0; i < n; ++i) {
+    if (!admits(first_kinds, static_cast<uint8_t>(g.nodes[i].kind))) continue;
+    if (!first.props.empty() && !inline_props_match(g, i, first.props)) continue;
+    m.flat.push_back(i);
+  }
+
+  for (size_t k = 0; k < q.pattern.rels.size() && k + 1 < nodes.size(); ++k) {
+    const RelPat& rel = q.pattern.rels[k];
+    const NodePat& next = nodes[k + 1];
+    const uint32_t types = type_mask(rel);
+    const uint32_t kinds = kind_mask(next);
+    Matches out;
+    out.width = m.width + 1;
+    const size_t count = m.size();
+    for (size_t b = 0; b < count; ++b) {
+      const Binding binding = m[b];
+      const uint32_t s = binding[k];
+      const std::span<const Edge> range = rel.incoming ? g.in_edges_of(s) : g.out_edges_of(s);
+      for (const Edge& e : range) {
+        if (!admits(types, static_cast<uint8_t>(e.rel))) continue;
+        const uint32_t t = e.node;
+        if (!admits(kinds, static_cast<uint8_t>(g.nodes[t].kind))) continue;
+        if (!next.props.empty() && !inline_props_match(g, t, next.props)) continue;
+        out.flat.insert(out.flat.end(), binding.begin(), binding.end());
+        out.flat.push_back(t);
+      }
+    }
+    m = std::move(out);
+  }
+
+  if (q.where_clause) {
+    const Expr& where = *q.where_clause;
+    size_t kept = 0;
+    const size_t count = m.size();
+    for (size_t b = 0; b < count; ++b) {
+      if (!eval_bool(g, where, m[b], q)) continue;
+      if (kept != b)
+        std::copy_n(m.flat.begin() + static_cast<ptrdiff_t>(b * m.width), m.width,
+                    m.flat.begin() + static_cast<ptrdiff_t>(kept * m.width));
+      ++kept;
+    }
+    m.flat.resize(kept * m.width);
+  }
+  return m;
+}
+
+Result<QueryResult> execute(const GraphView& g, const Query& q) {
+  const std::vector<std::string_view> keys = keys_read_by(q);
+  reset_props_cache(g.node_count(), keys);
+  Matches m = match_pattern(g, q);
+  return finish_rows(g, q, std::move(m));
+}
+
+}  // namespace vyr::query

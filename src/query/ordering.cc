@@ -1,0 +1,342 @@
+#include "query/ordering.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "query/predicates.h"
+
+namespace vyr::query {
+
+namespace {
+
+// A resolved ORDER BY item.
+struct OrderKey {
+  size_t position = 0;
+  std::optional<std::string> prop;
+  bool desc = false;
+};
+
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
+Error unknown_return_var(const std::string& var) { return Error("RETURN references unknown variable " + var); }
+
+uint64_t saturating_add(uint64_t a, uint64_t b) {
+  return a > std::numeric_limits<uint64_t>::max() - b ? std::numeric_limits<uint64_t>::max() : a + b;
+}
+
+Result<std::vector<OrderKey>> resolve_order(const Query& q) {
+  std::vector<OrderKey> keys;
+  for (const OrderItem& item : q.order_by) {
+    std::string_view var = item.var;
+    const std::optional<std::string>* prop = &item.prop;
+    if (!item.prop) {
+      for (const ReturnItem& r : q.returns) {
+        if (r.alias && *r.alias == item.var) {
+          var = r.var;
+          prop = &r.prop;
+          break;
+        }
+      }
+    }
+    const std::optional<size_t> pos = resolve_var(q, var);
+    if (!pos) return Error("ORDER BY references unknown variable " + item.var);
+    keys.push_back({*pos, *prop, item.desc});
+  }
+  return keys;
+}
+
+void reorder(Matches& m, const std::vector<uint32_t>& order) {
+  std::vector<uint32_t> flat;
+  flat.reserve(m.flat.size());
+  for (uint32_t k : order) {
+    const Binding b = m[k];
+    flat.insert(flat.end(), b.begin(), b.end());
+  }
+  m.flat = std::move(flat);
+}
+
+void sort_by_keys(const GraphView& g, const std::vector<OrderKey>& keys, Matches& m) {
+  const size_t n = m.size(), w = keys.size();
+  if (n < 2) return;
+  // Keys are computed once per match, then compared.
+  std::vector<PropView> values(n * w);
+  for (size_t b = 0; b < n; ++b)
+    for (size_t k = 0; k < w; ++k) values[b * w + k] = project_view(g, m[b][keys[k].position], keys[k].prop);
+  std::vector<uint32_t> order(n);
+  for (size_t b = 0; b < n; ++b) order[b] = static_cast<uint32_t>(b);
+  merge_sort(order, [&](uint32_t x, uint32_t y) {
+    for (size_t k = 0; k < w; ++k) {
+      int c = compare_sort_keys(values[x * w + k], values[y * w + k]);
+      if (keys[k].desc) c = -c;
+      if (c != 0) return c < 0;
+    }
+    return false;
+  });
+  reorder(m, order);
+}
+
+void rank_by_overlap(const GraphView& g, const Query& q, Matches& m) {
+  const size_t n = m.size();
+  std::vector<uint32_t> score(n);
+  for (size_t b = 0; b < n; ++b) score[b] = overlap_score(g, *q.where_clause, m[b], q);
+  std::vector<uint32_t> order(n);
+  for (size_t b = 0; b < n; ++b) order[b] = static_cast<uint32_t>(b);
+  // Scores are plain integers, so the comparison is a strict weak order.
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return score[x] > score[y]; });
+  reorder(m, order);
+}
+
+void append_row_debug(const GraphView& g, const std::vector<PropView>& row, std::string& out) {
+  out.clear();
+  out.push_back('[');
+  for (size_t i = 0; i < row.size(); ++i) {
+    if (i) out += ", ";
+    append_debug_view(g, row[i], out);
+  }
+  out.push_back(']');
+}
+
+// Rows without aggregates. Only the rows that survive DISTINCT, SKIP and
+// LIMIT are materialised; the rest are at most rendered for DISTINCT.
+Result<std::vector<std::vector<Value>>> plain_rows(const GraphView& g, const Query& q, const Matches& m) {
+  std::vector<std::vector<Value>> rows;
+  const size_t n = m.size();
+  if (n == 0) return rows;
+  std::vector<size_t> pos;
+  for (const ReturnItem& r : q.returns) {
+    const std::optional<size_t> p = resolve_var(q, r.var);
+    if (!p) return unknown_return_var(r.var);
+    pos.push_back(*p);
+  }
+  const uint64_t skip = q.skip.value_or(0);
+  const uint64_t end = q.limit ? saturating_add(skip, *q.limit) : std::numeric_limits<uint64_t>::max();
+  std::vector<PropView> views(pos.size());
+  const auto materialise = [&](size_t b) {
+    std::vector<Value> row;
+    row.reserve(pos.size());
+    for (size_t c = 0; c < pos.size(); ++c) row.push_back(project(g, m[b][pos[c]], q.returns[c].prop));
+    return row;
+  };
+  if (!q.distinct) {
+    for (uint64_t b = skip; b < n && b < end; ++b) rows.push_back(materialise(b));
+    return rows;
+  }
+  TextSet seen;
+  std::string text;
+  uint64_t kept = 0;
+  for (size_t b = 0; b < n && kept < end; ++b) {
+    for (size_t c = 0; c < pos.size(); ++c) views[c] = project_view(g, m[b][pos[c]], q.returns[c].prop);
+    append_row_debug(g, views, text);
+    if (!seen.insert(text).second) continue;
+    if (kept++ >= skip) rows.push_back(materialise(b));
+  }
+  return rows;
+}
+
+struct Accumulator {
+  uint64_t count = 0;
+  double sum = -0.0;
+  double min = HUGE_VAL;
+  double max = -HUGE_VAL;
+
+  void add(double x) {
+    ++count;
+    sum += x;
+    if (x < min) min = x;
+    if (x > max) max = x;
+  }
+};
+
+struct Group {
+  std::vector<Value> values;     // the group items', from the group's first match
+  std::vector<Accumulator> aggs;  // one per aggregate item
+};
+
+Result<std::vector<std::vector<Value>>> aggregated_rows(const GraphView& g, const Query& q, const Matches& m) {
+  std::vector<std::vector<Value>> rows;
+  const size_t n = m.size();
+  if (n == 0) return rows;
+  std::vector<size_t> group_items, agg_items;
+  for (size_t c = 0; c < q.returns.size(); ++c) (q.returns[c].agg ? agg_items : group_items).push_back(c);
+  // Resolved in the order the first match would meet them: group items,
+  // then the aggregates that read their argument (count never does).
+  std::vector<size_t> pos(q.returns.size(), 0);
+  for (size_t c : group_items) {
+    const std::optional<size_t> p = resolve_var(q, q.returns[c].var);
+    if (!p) return unknown_return_var(q.returns[c].var);
+    pos[c] = *p;
+  }
+  for (size_t c : agg_items) {
+    if (*q.returns[c].agg == AggFn::Count) continue;
+    const std::optional<size_t> p = resolve_var(q, q.returns[c].var);
+    if (!p) return unknown_return_var(q.returns[c].var);
+    pos[c] = *p;
+  }
+
+  std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> index;
+  std::vector<Group> groups;
+  std::string key;
+  std::vector<PropView> views(group_items.size());
+  for (size_t b = 0; b < n; ++b) {
+    const Binding binding = m[b];
+    key.clear();
+    for (size_t k = 0; k < group_items.size(); ++k) {
+      const size_t c = group_items[k];
+      views[k] = project_view(g, binding[pos[c]], q.returns[c].prop);
+      append_debug_view(g, views[k], key);
+      key += "\x01";
+    }
+    auto it = index.find(std::string_view(key));
+    if (it == index.end()) {
+      Group grp;
+      for (const PropView& v : views) grp.values.push_back(to_value(g, v));
+      grp.aggs.resize(agg_items.size());
+      groups.push_back(std::move(grp));
+      it = index.emplace(key, static_cast<uint32_t>(groups.size() - 1)).first;
+    }
+    Group& grp = groups[it->second];
+    for (size_t a = 0; a < agg_items.size(); ++a) {
+      const ReturnItem& item = q.returns[agg_items[a]];
+      if (*item.agg == AggFn::Count) {
+        grp.aggs[a].add(1.0);
+        continue;
+      }
+      const PropView v = project_view(g, binding[pos[agg_items[a]]], item.prop);
+      if (v.is_number()) grp.aggs[a].add(v.number());
+    }
+  }
+
+  std::vector<std::string_view> keys_of(groups.size());
+  for (const auto& [k, i] : index) keys_of[i] = k;
+  std::vector<uint32_t> order(groups.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+  std::sort(order.begin(), order.end(), [&](uint32_t x, uint32_t y) { return keys_of[x] < keys_of[y]; });
+
+  rows.reserve(groups.size());
+  for (uint32_t gi : order) {
+    Group& grp = groups[gi];
+    std::vector<Value> row;
+    row.reserve(q.returns.size());
+    size_t next_group = 0, next_agg = 0;
+    for (const ReturnItem& item : q.returns) {
+      if (!item.agg) {
+        row.push_back(std::move(grp.values[next_group++]));
+        continue;
+      }
+      const Accumulator& acc = grp.aggs[next_agg++];
+      switch (*item.agg) {
+        case AggFn::Count: row.emplace_back(static_cast<int64_t>(acc.count)); break;
+        case AggFn::Sum: row.push_back(acc.count ? Value(acc.sum) : Value()); break;
+        case AggFn::Avg: row.push_back(acc.count ? Value(acc.sum / static_cast<double>(acc.count)) : Value()); break;
+        case AggFn::Min: row.push_back(acc.count ? Value(acc.min) : Value()); break;
+        case AggFn::Max: row.push_back(acc.count ? Value(acc.max) : Value()); break;
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+}  // namespace
+
+uint32_t overlap_score(const GraphView& g, const Expr& e, Binding b, const Query& q) {
+  uint32_t score = 0;
+  std::vector<const Expr*> todo{&e};
+  while (!todo.empty()) {
+    const Expr* x = todo.back();
+    todo.pop_back();
+    if (const auto* in = std::get_if<Expr::Infix>(&x->v); in && (in->op == BinOp::And || in->op == BinOp::Or)) {
+      todo.push_back(in->rhs.get());
+      todo.push_back(in->lhs.get());
+      continue;
+    }
+    if (eval_bool(g, *x, b, q)) ++score;
+  }
+  return score;
+}
+
+int compare_sort_keys(const PropView& a, const PropView& b) {
+  using K = PropView::Kind;
+  if (a.is_number() && b.is_number()) {
+    const double x = a.number(), y = b.number();
+    return x < y ? -1 : (x > y ? 1 : 0);
+  }
+  if (a.is_null() || b.is_null()) return a.is_null() == b.is_null() ? 0 : (a.is_null() ? 1 : -1);
+  if (a.kind == K::Bool && b.kind == K::Bool) return static_cast<int>(a.b) - static_cast<int>(b.b);
+  if (a.kind == K::Str && b.kind == K::Str) {
+    const int c = a.s.compare(b.s);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  }
+  return 0;
+}
+
+std::vector<std::string> column_names(const Query& q) {
+  std::vector<std::string> names;
+  for (const ReturnItem& r : q.returns) {
+    if (r.alias) {
+      names.push_back(*r.alias);
+    } else if (r.count_star) {
+      names.emplace_back("count(*)");
+    } else {
+      std::string base = r.prop ? r.var + "." + *r.prop : r.var;
+      names.push_back(r.agg ? std::string(agg_name(*r.agg)) + "(" + base + ")" : std::move(base));
+    }
+  }
+  return names;
+}
+
+Result<QueryResult> finish_rows(const GraphView& g, const Query& q, Matches m) {
+  bool aggregated = false;
+  for (const ReturnItem& r : q.returns) aggregated = aggregated || r.agg.has_value();
+
+  if (!aggregated) {
+    if (!q.order_by.empty()) {
+      Result<std::vector<OrderKey>> keys = resolve_order(q);
+      if (!keys.ok()) return keys.error();
+      sort_by_keys(g, *keys, m);
+    } else if (q.where_clause && m.size() >= 2) {
+      rank_by_overlap(g, q, m);
+    }
+  }
+
+  QueryResult out;
+  out.columns = column_names(q);
+  if (!aggregated) {
+    Result<std::vector<std::vector<Value>>> rows = plain_rows(g, q, m);
+    if (!rows.ok()) return rows.error();
+    out.rows = std::move(*rows);
+    return out;  // plain_rows applied DISTINCT, SKIP and LIMIT
+  }
+
+  Result<std::vector<std::vector<Value>>> rows = aggregated_rows(g, q, m);
+  if (!rows.ok()) return rows.error();
+  std::vector<std::vector<Value>>& all = *rows;
+  if (q.distinct) {
+    TextSet seen;
+    size_t kept = 0;
+    for (size_t r = 0; r < all.size(); ++r) {
+      if (!seen.insert(debug_row(all[r])).second) continue;
+      if (kept != r) all[kept] = std::move(all[r]);
+      ++kept;
+    }
+    all.resize(kept);
+  }
+  const uint64_t skip = std::min<uint64_t>(q.skip.value_or(0), all.size());
+  all.erase(all.begin(), all.begin() + static_cast<ptrdiff_t>(skip));
+  if (q.limit && *q.limit < all.size()) all.resize(static_cast<size_t>(*q.limit));
+  out.rows = std::move(all);
+  return out;
+}
+
+}  // namespace vyr::query
