@@ -82,18 +82,21 @@ class Parser {
     return t;
   }
 
-  Status expect(TokenKind k);
+  [[gnu::noinline]] Status expect(TokenKind k);
   Result<std::string> ident();
   Result<uint64_t> uint(std::string_view clause);
   Result<Literal> literal();
   Result<std::string> str_operand();
-  Result<Sub> primary();
-  Result<Sub> cmp_expr();
-  Result<Sub> suffix(Sub lhs);
-  Result<Sub> not_expr();
-  Result<Sub> and_expr();
-  Result<Sub> expr();
-  Result<Sub> chain(BinOp op, std::string_view keyword, Result<Sub> (Parser::*operand)());
+  Status primary(Sub* out);
+  [[gnu::noinline]] Status atom(Sub* out);
+  Status cmp_expr(Sub* out);
+  [[gnu::noinline]] Status suffix(Sub* out);
+  Status not_expr(Sub* out);
+  [[gnu::noinline]] Status wrap_not(Sub* out);
+  Status and_expr(Sub* out);
+  Status expr(Sub* out);
+  Status chain(BinOp op, std::string_view keyword, Status (Parser::*operand)(Sub*), Sub* out);
+  [[gnu::noinline]] static Status combine(Sub* acc, BinOp op, Sub* rhs);
   Result<NodePat> node_pat();
   Result<RelPat> rel_pat();
   Result<ReturnItem> return_item();
@@ -153,174 +156,188 @@ Result<std::string> Parser::str_operand() {
   return std::get<std::string>(std::move(lit).value().v);
 }
 
-Result<Sub> Parser::primary() {
+// The expression functions fill *out and return a Status rather than a
+// Result<Sub>: a deep query stacks about six of their frames per level, so
+// they hold as little as possible, and the work off the recursive path
+// (atoms, keyword suffixes, node building) sits in functions that are not
+// inlined into them.
+
+Status Parser::primary(Sub* out) {
+  if (!peek_is(TokenKind::LParen)) return atom(out);
+  next();
+  if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
+  ++nesting_;
+  Status s = expr(out);
+  --nesting_;
+  if (!s.ok()) return s;
+  return expect(TokenKind::RParen);
+}
+
+Status Parser::atom(Sub* out) {
   const Token* t = next();
   if (t == nullptr) return Error("unexpected token in expression: None");
+  out->depth = 1;
   switch (t->kind) {
-    case TokenKind::LParen: {
-      if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
-      ++nesting_;
-      Result<Sub> inner = expr();
-      --nesting_;
-      if (!inner.ok()) return inner;
-      if (Status s = expect(TokenKind::RParen); !s.ok()) return s.error();
-      return inner;
-    }
     case TokenKind::Ident: {
-      if (auto b = boolean_text(t->text)) return Sub{Expr{Expr::Lit{Literal{*b}}}, 1};
-      std::string var = t->text;
-      if (Status s = expect(TokenKind::Dot); !s.ok()) return s.error();
+      if (auto b = boolean_text(t->text)) {
+        out->expr = Expr{Expr::Lit{Literal{*b}}};
+        return {};
+      }
+      if (Status s = expect(TokenKind::Dot); !s.ok()) return s;
       Result<std::string> key = ident();
       if (!key.ok()) return key.error();
-      return Sub{Expr{Expr::Prop{std::move(var), std::move(key).value()}}, 1};
+      out->expr = Expr{Expr::Prop{t->text, std::move(key).value()}};
+      return {};
     }
-    case TokenKind::Int: return Sub{Expr{Expr::Lit{Literal{t->int_value}}}, 1};
-    case TokenKind::Float: return Sub{Expr{Expr::Lit{Literal{t->float_value}}}, 1};
-    case TokenKind::Str: return Sub{Expr{Expr::Lit{Literal{t->text}}}, 1};
+    case TokenKind::Int: out->expr = Expr{Expr::Lit{Literal{t->int_value}}}; return {};
+    case TokenKind::Float: out->expr = Expr{Expr::Lit{Literal{t->float_value}}}; return {};
+    case TokenKind::Str: out->expr = Expr{Expr::Lit{Literal{t->text}}}; return {};
     default: return Error("unexpected token in expression: " + render(t));
   }
 }
 
-Result<Sub> Parser::cmp_expr() {
-  Result<Sub> lhs = primary();
-  if (!lhs.ok()) return lhs;
-  // A suffix adds one level; checking afterwards is enough, since a tree one
-  // level too deep is still safe to drop.
-  Result<Sub> r = suffix(std::move(lhs).value());
-  if (r.ok() && r->depth > MAX_EXPR_DEPTH) return too_deep();
-  return r;
+// The depth check comes after building: a tree one level too deep is still
+// safe to drop.
+Status Parser::combine(Sub* acc, BinOp op, Sub* rhs) {
+  acc->depth = std::max(acc->depth, rhs->depth) + 1;
+  acc->expr = Expr{Expr::Infix{boxed(std::move(acc->expr)), op, boxed(std::move(rhs->expr))}};
+  if (acc->depth > MAX_EXPR_DEPTH) return too_deep();
+  return {};
+}
+
+std::optional<BinOp> comparison(const Token* t) {
+  if (t == nullptr) return std::nullopt;
+  switch (t->kind) {
+    case TokenKind::Eq: return BinOp::Eq;
+    case TokenKind::Ne: return BinOp::Ne;
+    case TokenKind::Lt: return BinOp::Lt;
+    case TokenKind::Le: return BinOp::Le;
+    case TokenKind::Gt: return BinOp::Gt;
+    case TokenKind::Ge: return BinOp::Ge;
+    default: return std::nullopt;
+  }
 }
 
 // At most one suffix: a < b < c leaves "< c" to the caller.
-Result<Sub> Parser::suffix(Sub lhs) {
-  const int depth = lhs.depth + 1;
-  const Token* t = peek();
-  if (t == nullptr) return lhs;
-
-  auto string_predicate = [&](StrOp op) -> Result<Sub> {
-    Result<std::string> pattern = str_operand();
-    if (!pattern.ok()) return pattern.error();
-    return Sub{Expr{Expr::StrPred{boxed(std::move(lhs.expr)), op, std::move(pattern).value()}},
-               depth};
-  };
-
-  if (t->kind == TokenKind::Ident) {
-    if (peek_keyword("IS")) {
-      next();
-      bool want_null = true;
-      if (peek_keyword("NOT")) {
-        next();
-        want_null = false;
-      }
-      if (!peek_keyword("NULL")) return Error("expected NULL after IS [NOT]");
-      next();
-      return Sub{Expr{Expr::IsNull{boxed(std::move(lhs.expr)), want_null}}, depth};
-    }
-    if (peek_keyword("ENDS")) {
-      next();
-      if (!peek_keyword("WITH")) return Error("expected WITH after ENDS");
-      next();
-      return string_predicate(StrOp::EndsWith);
-    }
-    if (peek_keyword("FUZZY")) {
-      next();
-      return string_predicate(StrOp::Fuzzy);
-    }
-    if (peek_keyword("STARTS")) {
-      next();
-      if (!peek_keyword("WITH")) return Error("expected WITH after STARTS");
-      next();
-      return string_predicate(StrOp::StartsWith);
-    }
-    if (peek_keyword("CONTAINS")) {
-      next();
-      return string_predicate(StrOp::Contains);
-    }
-    if (peek_keyword("IN")) {
-      next();
-      if (Status s = expect(TokenKind::LBracket); !s.ok()) return s.error();
-      std::vector<Literal> items;
-      if (peek_is(TokenKind::RBracket)) {
-        next();
-      } else {
-        for (;;) {
-          Result<Literal> lit = literal();
-          if (!lit.ok()) return lit.error();
-          items.push_back(std::move(lit).value());
-          if (!peek_is(TokenKind::Comma)) break;
-          next();
-        }
-        if (Status s = expect(TokenKind::RBracket); !s.ok()) return s.error();
-      }
-      return Sub{Expr{Expr::In{boxed(std::move(lhs.expr)), std::move(items)}}, depth};
-    }
-    return lhs;
-  }
-
-  std::optional<BinOp> op;
-  switch (t->kind) {
-    case TokenKind::Eq: op = BinOp::Eq; break;
-    case TokenKind::Ne: op = BinOp::Ne; break;
-    case TokenKind::Lt: op = BinOp::Lt; break;
-    case TokenKind::Le: op = BinOp::Le; break;
-    case TokenKind::Gt: op = BinOp::Gt; break;
-    case TokenKind::Ge: op = BinOp::Ge; break;
-    case TokenKind::RegexMatch: {
-      next();
-      Result<std::string> pattern = str_operand();
-      if (!pattern.ok()) return pattern.error();
-      re2::RE2::Options options;
-      options.set_encoding(re2::RE2::Options::EncodingUTF8);
-      options.set_case_sensitive(true);
-      options.set_log_errors(false);  // the error travels in the message instead
-      auto matcher = std::make_shared<const re2::RE2>(*pattern, options);
-      if (!matcher->ok()) return Error("invalid regex in =~ : " + matcher->error());
-      return Sub{Expr{Expr::Regex{boxed(std::move(lhs.expr)), std::move(matcher),
-                                  std::move(pattern).value()}},
-                 depth};
-    }
-    default: return lhs;
-  }
+Status Parser::cmp_expr(Sub* out) {
+  if (Status s = primary(out); !s.ok()) return s;
+  std::optional<BinOp> op = comparison(peek());
+  if (!op) return suffix(out);
   next();
-  Result<Sub> rhs = primary();
-  if (!rhs.ok()) return rhs;
-  const int infix_depth = std::max(lhs.depth, rhs->depth) + 1;
-  return Sub{Expr{Expr::Infix{boxed(std::move(lhs.expr)), *op, boxed(std::move(rhs->expr))}},
-             infix_depth};
+  Sub rhs;
+  if (Status s = primary(&rhs); !s.ok()) return s;
+  return combine(out, *op, &rhs);
 }
 
-Result<Sub> Parser::not_expr() {
-  if (!peek_keyword("NOT")) return cmp_expr();
+// The keyword suffixes and =~, which never recurse into expressions.
+Status Parser::suffix(Sub* out) {
+  const Token* t = peek();
+  if (t == nullptr) return {};
+  auto lhs = [&] { return boxed(std::move(out->expr)); };
+  auto string_predicate = [&](StrOp op) -> Status {
+    Result<std::string> pattern = str_operand();
+    if (!pattern.ok()) return pattern.error();
+    out->expr = Expr{Expr::StrPred{lhs(), op, std::move(pattern).value()}};
+    return {};
+  };
+
+  Status s;
+  if (t->kind == TokenKind::RegexMatch) {
+    next();
+    Result<std::string> pattern = str_operand();
+    if (!pattern.ok()) return pattern.error();
+    re2::RE2::Options options;
+    options.set_encoding(re2::RE2::Options::EncodingUTF8);
+    options.set_case_sensitive(true);
+    options.set_log_errors(false);  // the error travels in the message instead
+    auto matcher = std::make_shared<const re2::RE2>(*pattern, options);
+    if (!matcher->ok()) return Error("invalid regex in =~ : " + matcher->error());
+    out->expr = Expr{Expr::Regex{lhs(), std::move(matcher), std::move(pattern).value()}};
+  } else if (t->kind != TokenKind::Ident) {
+    return {};
+  } else if (peek_keyword("IS")) {
+    next();
+    bool want_null = true;
+    if (peek_keyword("NOT")) {
+      next();
+      want_null = false;
+    }
+    if (!peek_keyword("NULL")) return Error("expected NULL after IS [NOT]");
+    next();
+    out->expr = Expr{Expr::IsNull{lhs(), want_null}};
+  } else if (peek_keyword("ENDS")) {
+    next();
+    if (!peek_keyword("WITH")) return Error("expected WITH after ENDS");
+    next();
+    s = string_predicate(StrOp::EndsWith);
+  } else if (peek_keyword("FUZZY")) {
+    next();
+    s = string_predicate(StrOp::Fuzzy);
+  } else if (peek_keyword("STARTS")) {
+    next();
+    if (!peek_keyword("WITH")) return Error("expected WITH after STARTS");
+    next();
+    s = string_predicate(StrOp::StartsWith);
+  } else if (peek_keyword("CONTAINS")) {
+    next();
+    s = string_predicate(StrOp::Contains);
+  } else if (peek_keyword("IN")) {
+    next();
+    if (Status e = expect(TokenKind::LBracket); !e.ok()) return e;
+    std::vector<Literal> items;
+    if (peek_is(TokenKind::RBracket)) {
+      next();
+    } else {
+      for (;;) {
+        Result<Literal> lit = literal();
+        if (!lit.ok()) return lit.error();
+        items.push_back(std::move(lit).value());
+        if (!peek_is(TokenKind::Comma)) break;
+        next();
+      }
+      if (Status e = expect(TokenKind::RBracket); !e.ok()) return e;
+    }
+    out->expr = Expr{Expr::In{lhs(), std::move(items)}};
+  } else {
+    return {};  // an identifier that is no suffix keyword ends the comparison
+  }
+  if (!s.ok()) return s;
+  if (++out->depth > MAX_EXPR_DEPTH) return too_deep();
+  return {};
+}
+
+Status Parser::not_expr(Sub* out) {
+  if (!peek_keyword("NOT")) return cmp_expr(out);
   next();
   if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
   ++nesting_;
-  Result<Sub> operand = not_expr();
+  Status s = not_expr(out);
   --nesting_;
-  if (!operand.ok()) return operand;
-  const int depth = operand->depth + 1;
-  if (depth > MAX_EXPR_DEPTH) return too_deep();
-  return Sub{Expr{Expr::Not{boxed(std::move(operand->expr))}}, depth};
+  if (!s.ok()) return s;
+  return wrap_not(out);
+}
+
+Status Parser::wrap_not(Sub* out) {
+  out->expr = Expr{Expr::Not{boxed(std::move(out->expr))}};
+  if (++out->depth > MAX_EXPR_DEPTH) return too_deep();
+  return {};
 }
 
 // Left-associative: a OR b OR c is (a OR b) OR c.
-Result<Sub> Parser::chain(BinOp op, std::string_view keyword, Result<Sub> (Parser::*operand)()) {
-  Result<Sub> first = (this->*operand)();
-  if (!first.ok()) return first;
-  Sub acc = std::move(first).value();
+Status Parser::chain(BinOp op, std::string_view keyword, Status (Parser::*operand)(Sub*),
+                     Sub* out) {
+  if (Status s = (this->*operand)(out); !s.ok()) return s;
   while (peek_keyword(keyword)) {
     next();
-    Result<Sub> rhs = (this->*operand)();
-    if (!rhs.ok()) return rhs;
-    const int depth = std::max(acc.depth, rhs->depth) + 1;
-    if (depth > MAX_EXPR_DEPTH) return too_deep();
-    acc = Sub{Expr{Expr::Infix{boxed(std::move(acc.expr)), op, boxed(std::move(rhs->expr))}},
-              depth};
+    Sub rhs;
+    if (Status s = (this->*operand)(&rhs); !s.ok()) return s;
+    if (Status s = combine(out, op, &rhs); !s.ok()) return s;
   }
-  return acc;
+  return {};
 }
 
-Result<Sub> Parser::and_expr() { return chain(BinOp::And, "AND", &Parser::not_expr); }
-Result<Sub> Parser::expr() { return chain(BinOp::Or, "OR", &Parser::and_expr); }
+Status Parser::and_expr(Sub* out) { return chain(BinOp::And, "AND", &Parser::not_expr, out); }
+Status Parser::expr(Sub* out) { return chain(BinOp::Or, "OR", &Parser::and_expr, out); }
 
 Result<NodePat> Parser::node_pat() {
   if (Status s = expect(TokenKind::LParen); !s.ok()) return s.error();
@@ -481,9 +498,9 @@ Result<Query> Parser::query() {
   }
   if (peek_keyword("WHERE")) {
     next();
-    Result<Sub> where = expr();
-    if (!where.ok()) return where.error();
-    q.where_clause = std::move(where->expr);
+    Sub where;
+    if (Status s = expr(&where); !s.ok()) return s.error();
+    q.where_clause = std::move(where.expr);
   }
   if (!peek_keyword("RETURN")) return Error("expected RETURN");
   next();
