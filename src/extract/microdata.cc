@@ -84,7 +84,11 @@ struct Fields {
 
 std::optional<std::string> addtocart_id(html::Node element) {
   if (!element) return std::nullopt;
-  std::optional<json::Value> parsed = json::parse(element.attr("data-addtocart").value_or(""));
+  // An attribute without a value reads as a null view, which the JSON reader
+  // must not be handed; it is no JSON anyway.
+  const std::string_view text = element.attr("data-addtocart").value_or(std::string_view());
+  if (text.empty()) return std::nullopt;
+  std::optional<json::Value> parsed = json::parse(text);
   if (!parsed || !parsed->is_object() || parsed->as_object().empty()) return std::nullopt;
   const json::Value* id = parsed->get("id");
   if (id == nullptr) return std::nullopt;
