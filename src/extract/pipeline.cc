@@ -1,14 +1,244 @@
 #include "extract/pipeline.h"
 
+#include <atomic>
 #include <cstdio>
+#include <exception>
+#include <string>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include "core/error.h"
 #include "core/mapped_file.h"
+#include "core/utf8.h"
+#include "extract/dom_attr.h"
+#include "extract/html.h"
+#include "extract/hypernova.h"
+#include "extract/jsonld.h"
+#include "extract/microdata.h"
+#include "extract/next_data.h"
+#include "extract/normalize.h"
+#include "extract/platform_json.h"
 
 namespace vyr::extract {
 
+namespace {
+
+// Decodes one UTF-8 character at s[i] (valid input), advancing i.
+char32_t next_char(std::string_view s, size_t& i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  if (i + n > s.size()) n = s.size() - i;
+  char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
+  for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  i += n;
+  return cp;
+}
+
+// Unicode White_Space.
+bool is_unicode_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+std::string_view trim_unicode_space(std::string_view s) {
+  size_t begin = 0;
+  while (begin < s.size()) {
+    size_t next = begin;
+    if (!is_unicode_space(next_char(s, next))) break;
+    begin = next;
+  }
+  size_t end = begin;
+  for (size_t i = begin; i < s.size();) {
+    if (!is_unicode_space(next_char(s, i))) end = i;
+  }
+  return s.substr(begin, end - begin);
+}
+
+// The text between the quote at s[pos] (double or single) and the next same
+// quote, or nothing.
+std::optional<std::string_view> quoted_at(std::string_view s, size_t pos) {
+  if (pos >= s.size() || (s[pos] != '"' && s[pos] != '\'')) return std::nullopt;
+  size_t close = s.find(s[pos], pos + 1);
+  if (close == std::string_view::npos) return std::nullopt;
+  return s.substr(pos + 1, close - pos - 1);
+}
+
+bool is_non_empty_string(const json::Value* v) { return v != nullptr && v->is_string() && !v->as_string().empty(); }
+
+size_t count_products(const PageRecords& objects) {
+  size_t n = 0;
+  for (const json::Value& o : objects) n += has_type(o, "Product") ? 1 : 0;
+  return n;
+}
+
+// Runs the source stages in their fixed order; the first that yields
+// something decides the page. The document is parsed on first need and
+// shared by the stages after it, as are its JSON-LD records: both are pure
+// functions of the page text, so sharing gives the per-stage results.
+PageExtract select_source(std::string_view html, std::optional<std::string>& canonical) {
+  std::optional<html::Document> doc;
+  auto document = [&]() -> const html::Document& {
+    if (!doc) doc.emplace(html::Document::parse(html));
+    return *doc;
+  };
+  std::optional<PageRecords> records;
+  auto all_records = [&]() -> PageRecords& {
+    if (!records) records = jsonld_from_dom(document());
+    return *records;
+  };
+
+  if (html.find("application/ld+json") != std::string_view::npos) {
+    PageRecords kept;
+    for (const json::Value& o : all_records()) {
+      if (is_product_object(o)) kept.push_back(o);
+    }
+    if (!kept.empty()) {
+      canonical = page_canonical_url(html);
+      return page::JsonLd{std::move(kept)};
+    }
+  }
+
+  if (html.find("data-hypernova-key") != std::string_view::npos) {
+    if (std::optional<hypernova::Payload> p = hypernova::find_hypernova(html); p && !p->products.empty()) {
+      return page::Hypernova{std::move(p->products), std::move(p->page_url)};
+    }
+  }
+
+  if (auto products = platform_json::find_products_array(html); products && !products->empty()) {
+    return page::Platform{std::move(*products)};
+  }
+
+  if (std::vector<json::Value> ga = dom_attr::find_ga_products(html); !ga.empty()) {
+    std::vector<json::Value> jsonld;
+    for (const json::Value& o : all_records()) {
+      if (has_type(o, "Product")) jsonld.push_back(o);
+    }
+    if (!jsonld.empty()) canonical = page_canonical_url(html);
+    return page::Analytics{std::move(ga), std::move(jsonld)};
+  }
+
+  if (std::optional<json::Value> next = next_data::find_next_data(html)) {
+    std::vector<json::Value> products;
+    next_data::walk(*next, products);
+    if (!products.empty()) return page::NextData{std::move(products)};
+  }
+
+  if (std::vector<MicrodataProduct> products = microdata::extract_from_dom(document()); !products.empty()) {
+    return page::Microdata{std::move(products)};
+  }
+
+  if (PageRecords& all = all_records(); !all.empty()) {
+    canonical = page_canonical_url(html);
+    return page::JsonLd{std::move(all)};
+  }
+  return page::Empty{};
+}
+
+void report_skip(const std::string& path, const Error& error) {
+  const Error& shown = error.cause() ? *error.cause() : error;
+  std::fprintf(stderr, "vyr: skip %s: %s\n", quoted_path(path).c_str(), shown.message().c_str());
+}
+
+}  // namespace
+
+bool has_product_signal(const json::Object& object) {
+  if (const json::Value* cents = object.find("price_cents"); cents != nullptr && !cents->is_null()) return true;
+  for (std::string_view key : {"price", "image", "sku", "gtin", "gtin13", "mpn"}) {
+    if (is_non_empty_string(object.find(key))) return true;
+  }
+  const json::Value* url = object.find("url");
+  if (url == nullptr || !url->is_string()) return false;
+  const std::string& u = url->as_string();
+  return u.find("/products/") != std::string::npos || u.find("/product/") != std::string::npos;
+}
+
+std::optional<std::string> page_canonical_url(std::string_view html) {
+  std::string_view rest = html;
+  for (;;) {
+    size_t at = rest.find(R"(rel="canonical")");
+    if (at == std::string_view::npos) at = rest.find("rel='canonical'");
+    if (at == std::string_view::npos) return std::nullopt;
+    size_t open = rest.rfind('<', at);
+    size_t begin = open == std::string_view::npos ? 0 : open;
+    size_t close = rest.find('>', at);
+    std::string_view tag = rest.substr(begin, close == std::string_view::npos ? std::string_view::npos : close - begin);
+    if (size_t href = tag.find("href="); href != std::string_view::npos) {
+      if (std::optional<std::string_view> value = quoted_at(tag, href + 5)) {
+        std::string_view url = trim_unicode_space(*value);
+        if (url.size() > 3 && url.starts_with("http")) return std::string(url);
+      }
+    }
+    if (close == std::string_view::npos) return std::nullopt;
+    rest = rest.substr(close);
+  }
+}
+
+std::optional<std::string> page_origin(std::string_view html) {
+  size_t og = html.find("og:url");
+  if (og == std::string_view::npos) return std::nullopt;
+  size_t content = html.find("content=", og);
+  if (content == std::string_view::npos) return std::nullopt;
+  std::optional<std::string_view> value = quoted_at(html, content + 8);
+  if (!value) return std::nullopt;
+  return url_origin(trim_unicode_space(*value));
+}
+
+PageResult extract_page(std::string_view html) {
+  PageResult result;
+  result.meta.origin = page_origin(html);
+  result.extract = select_source(html, result.meta.canonical_url);
+  if (!std::holds_alternative<page::Empty>(result.extract)) result.scale = PriceScale::from_html(html);
+  return result;
+}
+
+void ingest_into(GraphBuilder& builder, const PageResult& page) {
+  const PriceScale& scale = page.scale;
+  std::optional<std::string_view> origin;
+  if (page.meta.origin) origin = *page.meta.origin;
+  std::optional<std::string_view> canonical;
+  if (page.meta.canonical_url) canonical = *page.meta.canonical_url;
+
+  if (const auto* p = std::get_if<page::Platform>(&page.extract)) {
+    for (const json::Value& product : p->products) platform_json::ingest_product(builder, product, scale, origin);
+  } else if (const auto* a = std::get_if<page::Analytics>(&page.extract)) {
+    for (const json::Value& product : a->ga_products) dom_attr::ingest_ga_product(builder, product, scale);
+    // The canonical URL can only stand for a product's own URL when the page
+    // describes a single product.
+    const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
+    for (const json::Value& object : a->jsonld) ingest_object(builder, object, scale, single, std::nullopt);
+  } else if (const auto* n = std::get_if<page::NextData>(&page.extract)) {
+    for (const json::Value& product : n->products) next_data::ingest_next_product(builder, product, scale);
+  } else if (const auto* m = std::get_if<page::Microdata>(&page.extract)) {
+    microdata::ingest_microdata(builder, m->products, scale);
+  } else if (const auto* j = std::get_if<page::JsonLd>(&page.extract)) {
+    const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
+    for (const json::Value& object : j->objects) ingest_object(builder, object, scale, single, std::nullopt);
+  } else if (const auto* h = std::get_if<page::Hypernova>(&page.extract)) {
+    hypernova::ingest_hypernova(builder, h->products, scale, h->page_url, origin);
+  }
+}
+
 void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pages) {
-  (void)builder;
-  (void)pages;
+  std::vector<PageResult> results(pages.size());
+  std::atomic<size_t> writes{0};
+  // Each page is written at its own index, so folding below follows page
+  // order whatever the order in which workers finished. An exception in a
+  // worker (a Fault) cancels the rest and is rethrown here.
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, pages.size()), [&](const tbb::blocked_range<size_t>& range) {
+    for (size_t i = range.begin(); i != range.end(); ++i) {
+      results[i] = extract_page(pages[i]);
+      writes.fetch_add(1, std::memory_order_relaxed);
+    }
+  });
+  if (const size_t done = writes.load(); done != pages.size()) {
+    const std::string message = "expected " + std::to_string(pages.size()) + " total writes, but got " + std::to_string(done);
+    raise_fault(message.c_str());
+  }
+  for (PageResult& r : results) {
+    ingest_into(builder, r);
+    r = PageResult{};  // drop each page's data once it is folded
+  }
 }
 
 GraphBuilder build_from_files(const std::vector<std::string>& paths) {
@@ -16,10 +246,25 @@ GraphBuilder build_from_files(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     Result<MappedFile> file = MappedFile::open_readonly(path);
     if (!file.ok()) {
-      const Error& e = file.error().cause() ? *file.error().cause() : file.error();
-      std::fprintf(stderr, "vyr: skip %s: %s\n", quoted_path(path).c_str(), e.message().c_str());
+      report_skip(path, file.error());
       continue;
     }
+    const std::string_view bytes = file->bytes();
+    std::string repaired;
+    std::string_view text = bytes;
+    if (!is_valid_utf8(bytes)) {
+      repaired = to_valid_utf8(bytes);
+      text = repaired;
+    }
+    PageResult page;
+    try {
+      page = extract_page(text);
+    } catch (...) {
+      // One page that trips an internal check must not cost the others.
+      std::fprintf(stderr, "vyr: extract panicked on %s; skipping\n", quoted_path(path).c_str());
+      page = PageResult{};
+    }
+    ingest_into(builder, page);
   }
   return builder;
 }
