@@ -71,3 +71,33 @@ def write_graph(path, nodes, edges=()):
     with open(path, "wb") as f:
         f.write(data)
     return path
+
+
+def read_graph(path):
+    """The nodes and out-edges of a graph file, in the shapes encode() takes:
+    ([(kind, id, name, props_text)], [(src_index, rel, dst_index)])."""
+    with open(path, "rb") as f:
+        data = f.read()
+    root = len(data) - 56
+    assert data[root:root + 4] == b"VYR1", "not a graph file"
+    vectors = []
+    for k in range(6):
+        field = root + 8 + 8 * k
+        rel, count = struct.unpack_from("<iI", data, field)
+        vectors.append((field + rel, count))
+    (pool_at, _), (nodes_at, node_count), (edges_at, _), (offs_at, _) = vectors[:4]
+
+    def text(off, length):
+        return data[pool_at + off:pool_at + off + length].decode("utf-8")
+
+    nodes = []
+    for i in range(node_count):
+        kind, io, il, no, nl, po, pl = struct.unpack_from("<B3xIIIIII", data, nodes_at + 28 * i)
+        nodes.append((KINDS[kind], text(io, il), text(no, nl), text(po, pl)))
+    offsets = struct.unpack_from("<%dI" % (node_count + 1), data, offs_at)
+    edges = []
+    for src in range(node_count):
+        for e in range(offsets[src], offsets[src + 1]):
+            rel, dst = struct.unpack_from("<B3xI", data, edges_at + 8 * e)
+            edges.append((src, RELS[rel], dst))
+    return nodes, edges
