@@ -66,23 +66,96 @@ void reorder(Matches& m, const std::vector<uint32_t>& order) {
   m.flat = std::move(flat);
 }
 
-void sort_by_keys(const GraphView& g, const std::vector<OrderKey>& keys, Matches& m) {
+// A sort-key value reduced to what the comparison reads.
+struct SortKey {
+  PropView::Kind kind = PropView::Kind::Null;
+  bool b = false;
+  double num = 0;
+  std::string_view s;
+};
+
+SortKey sort_key(const PropView& v) {
+  SortKey k;
+  k.kind = v.kind == PropView::Kind::Int ? PropView::Kind::Float : v.kind;
+  k.b = v.b;
+  k.num = v.number();
+  k.s = v.s;
+  return k;
+}
+
+int compare_keys(const SortKey& a, const SortKey& b) {
+  using K = PropView::Kind;
+  if (a.kind == K::Float && b.kind == K::Float) return a.num < b.num ? -1 : (a.num > b.num ? 1 : 0);
+  if (a.kind == K::Null || b.kind == K::Null) return a.kind == b.kind ? 0 : (a.kind == K::Null ? 1 : -1);
+  if (a.kind == K::Bool && b.kind == K::Bool) return static_cast<int>(a.b) - static_cast<int>(b.b);
+  if (a.kind == K::Str && b.kind == K::Str) {
+    const int c = a.s.compare(b.s);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+  }
+  return 0;
+}
+
+// Whether the comparison orders column k strictly and weakly: it does when
+// the column's non-null values are all numbers (none NaN), all texts, all
+// booleans, or all of the kinds that compare equal to everything.
+bool is_one_class(const std::vector<SortKey>& values, size_t w, size_t k) {
+  using K = PropView::Kind;
+  const auto class_of = [](const SortKey& v) {
+    switch (v.kind) {
+      case K::Float: return std::isnan(v.num) ? -1 : 0;
+      case K::Str: return 1;
+      case K::Bool: return 2;
+      default: return 3;
+    }
+  };
+  int seen = -2;
+  for (size_t i = k; i < values.size(); i += w) {
+    if (values[i].kind == K::Null) continue;
+    const int c = class_of(values[i]);
+    if (c < 0 || (seen != -2 && c != seen)) return false;
+    seen = c;
+  }
+  return true;
+}
+
+// Sorts the matches by their keys, stably. Only the first `needed` of them
+// (at least one, so that later stages still see that there were matches)
+// are kept when fewer are needed than there are.
+void sort_by_keys(const GraphView& g, const std::vector<OrderKey>& keys, uint64_t needed, Matches& m) {
   const size_t n = m.size(), w = keys.size();
   if (n < 2) return;
   // Keys are computed once per match, then compared.
-  std::vector<PropView> values(n * w);
+  std::vector<SortKey> values(n * w);
   for (size_t b = 0; b < n; ++b)
-    for (size_t k = 0; k < w; ++k) values[b * w + k] = project_view(g, m[b][keys[k].position], keys[k].prop);
+    for (size_t k = 0; k < w; ++k) values[b * w + k] = sort_key(project_view(g, m[b][keys[k].position], keys[k].prop));
   std::vector<uint32_t> order(n);
   for (size_t b = 0; b < n; ++b) order[b] = static_cast<uint32_t>(b);
-  merge_sort(order, [&](uint32_t x, uint32_t y) {
+  const auto compare = [&](uint32_t x, uint32_t y) {
     for (size_t k = 0; k < w; ++k) {
-      int c = compare_sort_keys(values[x * w + k], values[y * w + k]);
-      if (keys[k].desc) c = -c;
-      if (c != 0) return c < 0;
+      const int c = compare_keys(values[x * w + k], values[y * w + k]);
+      if (c != 0) return keys[k].desc ? -c : c;
     }
-    return false;
-  });
+    return 0;
+  };
+  bool transitive = true;
+  for (size_t k = 0; k < w && transitive; ++k) transitive = is_one_class(values, w, k);
+  if (transitive) {
+    // A strict weak order made total by the match position: any sort then
+    // gives the stable order, and a partial sort its first rows.
+    const auto before = [&](uint32_t x, uint32_t y) {
+      const int c = compare(x, y);
+      return c != 0 ? c < 0 : x < y;
+    };
+    if (needed < n) {
+      const size_t keep = std::max<size_t>(static_cast<size_t>(needed), 1);
+      std::partial_sort(order.begin(), order.begin() + static_cast<ptrdiff_t>(keep), order.end(), before);
+      order.resize(keep);
+    } else {
+      std::sort(order.begin(), order.end(), before);
+    }
+  } else {
+    merge_sort(order, [&](uint32_t x, uint32_t y) { return compare(x, y) < 0; });
+  }
   reorder(m, order);
 }
 
@@ -184,12 +257,40 @@ Result<std::vector<std::vector<Value>>> aggregated_rows(const GraphView& g, cons
     pos[c] = *p;
   }
 
+  const auto add_to_group = [&](Group& grp, Binding binding) {
+    for (size_t a = 0; a < agg_items.size(); ++a) {
+      const ReturnItem& item = q.returns[agg_items[a]];
+      if (*item.agg == AggFn::Count) {
+        grp.aggs[a].add(1.0);
+        continue;
+      }
+      const PropView v = project_view(g, binding[pos[agg_items[a]]], item.prop);
+      if (v.is_number()) grp.aggs[a].add(v.number());
+    }
+  };
   std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>> index;
   std::vector<Group> groups;
   std::string key;
   std::vector<PropView> views(group_items.size());
+  // When every group item reads the same node pattern, a match's group is a
+  // function of that one node: remember each node's group rather than
+  // render and look up its key again for every match.
+  constexpr uint32_t NO_GROUP = UINT32_MAX;
+  bool one_node = !group_items.empty();
+  for (size_t c : group_items) one_node = one_node && pos[c] == pos[group_items[0]];
+  std::vector<uint32_t> group_of_node;
+  if (one_node) group_of_node.assign(g.node_count(), NO_GROUP);
   for (size_t b = 0; b < n; ++b) {
     const Binding binding = m[b];
+    if (group_items.empty() && !groups.empty()) {
+      add_to_group(groups[0], binding);  // one group for all matches
+      continue;
+    }
+    uint32_t* memo = one_node ? &group_of_node[binding[pos[group_items[0]]]] : nullptr;
+    if (memo && *memo != NO_GROUP) {
+      add_to_group(groups[*memo], binding);
+      continue;
+    }
     key.clear();
     for (size_t k = 0; k < group_items.size(); ++k) {
       const size_t c = group_items[k];
@@ -205,16 +306,8 @@ Result<std::vector<std::vector<Value>>> aggregated_rows(const GraphView& g, cons
       groups.push_back(std::move(grp));
       it = index.emplace(key, static_cast<uint32_t>(groups.size() - 1)).first;
     }
-    Group& grp = groups[it->second];
-    for (size_t a = 0; a < agg_items.size(); ++a) {
-      const ReturnItem& item = q.returns[agg_items[a]];
-      if (*item.agg == AggFn::Count) {
-        grp.aggs[a].add(1.0);
-        continue;
-      }
-      const PropView v = project_view(g, binding[pos[agg_items[a]]], item.prop);
-      if (v.is_number()) grp.aggs[a].add(v.number());
-    }
+    if (memo) *memo = it->second;
+    add_to_group(groups[it->second], binding);
   }
 
   std::vector<std::string_view> keys_of(groups.size());
@@ -266,20 +359,7 @@ uint32_t overlap_score(const GraphView& g, const Expr& e, Binding b, const Query
   return score;
 }
 
-int compare_sort_keys(const PropView& a, const PropView& b) {
-  using K = PropView::Kind;
-  if (a.is_number() && b.is_number()) {
-    const double x = a.number(), y = b.number();
-    return x < y ? -1 : (x > y ? 1 : 0);
-  }
-  if (a.is_null() || b.is_null()) return a.is_null() == b.is_null() ? 0 : (a.is_null() ? 1 : -1);
-  if (a.kind == K::Bool && b.kind == K::Bool) return static_cast<int>(a.b) - static_cast<int>(b.b);
-  if (a.kind == K::Str && b.kind == K::Str) {
-    const int c = a.s.compare(b.s);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-  }
-  return 0;
-}
+int compare_sort_keys(const PropView& a, const PropView& b) { return compare_keys(sort_key(a), sort_key(b)); }
 
 std::vector<std::string> column_names(const Query& q) {
   std::vector<std::string> names;
@@ -304,7 +384,9 @@ Result<QueryResult> finish_rows(const GraphView& g, const Query& q, Matches m) {
     if (!q.order_by.empty()) {
       Result<std::vector<OrderKey>> keys = resolve_order(q);
       if (!keys.ok()) return keys.error();
-      sort_by_keys(g, *keys, m);
+      const uint64_t needed = q.limit && !q.distinct ? saturating_add(q.skip.value_or(0), *q.limit)
+                                                    : std::numeric_limits<uint64_t>::max();
+      sort_by_keys(g, *keys, needed, m);
     } else if (q.where_clause && m.size() >= 2) {
       rank_by_overlap(g, q, m);
     }

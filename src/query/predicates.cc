@@ -151,6 +151,9 @@ bool literal_equals(const PropView& v, const Literal& lit) {
 }
 
 bool eval_bool(const GraphView& g, const Expr& e, Binding b, const Query& q) {
+  const auto* top = std::get_if<Expr::Infix>(&e.v);
+  const bool combinator = (top && (top->op == BinOp::And || top->op == BinOp::Or)) || std::holds_alternative<Expr::Not>(e.v);
+  if (!combinator) return eval_leaf(g, e, b, q);
   // stage 0: not yet started; 1: the first operand is done (its result in r)
   struct Frame {
     const Expr* e;

@@ -6,6 +6,10 @@
 #include <deque>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "core/utf8.h"
 #include "query/format.h"
 
@@ -210,6 +214,7 @@ class Scanner {
   bool string(bool& escaped) {
     ++p_;
     for (;;) {
+      skip_plain_ascii();
       while (p_ < end_) {
         const auto c = static_cast<unsigned char>(*p_);
         if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
@@ -368,6 +373,30 @@ class Scanner {
     }
     p_ += 5;
     return true;
+  }
+
+  // Moves over string content that needs no attention (printable ASCII
+  // other than '"' and '\\'), sixteen bytes at a time: most of a property
+  // text is such content (names, URLs, keys).
+  void skip_plain_ascii() {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1F);
+    while (end_ - p_ >= 16) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p_));
+      const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)),
+                                        _mm_cmpeq_epi8(_mm_max_epu8(x, control), control));
+      // The high bit of each byte marks the start or middle of a multi-byte
+      // character, which the caller validates.
+      const int mask = _mm_movemask_epi8(stop) | _mm_movemask_epi8(x);
+      if (mask != 0) {
+        p_ += __builtin_ctz(static_cast<unsigned>(mask));
+        return;
+      }
+      p_ += 16;
+    }
+#endif
   }
 
   const char* begin_;
@@ -599,6 +628,17 @@ bool has_numeric_form(std::string_view s) {
 
 std::string_view node_name(const GraphView& g, uint32_t i) {
   const std::string_view name = g.str(g.nodes[i].name);
+  // Most names are short and ASCII; the general check has a fixed cost
+  // that would dominate a scan over every node's name.
+  size_t k = 0;
+  uint64_t high = 0;
+  for (; k + 8 <= name.size(); k += 8) {
+    uint64_t w;
+    std::memcpy(&w, name.data() + k, 8);
+    high |= w;
+  }
+  for (; k < name.size(); ++k) high |= static_cast<unsigned char>(name[k]);
+  if ((high & 0x8080808080808080ULL) == 0) return name;
   return is_valid_utf8(name) ? name : std::string_view();
 }
 

@@ -55,6 +55,9 @@ TEST_F(Matching, PatternsAndInlineMaps) {
       {"MATCH (p {name: 'Kettle'})-->(x) RETURN x.kind",
        {R"([Str("Offer")])", R"([Str("Brand")])", R"([Str("Offer")])", R"([Str("Brand")])"}},
       {"MATCH (p)-[:Offers|Brand]->(x:Brand) RETURN p.name", {R"([Str("Kettle")])", R"([Str("Kettle")])", R"([Str("Lamp")])"}},
+      {"MATCH (p)-->(x) RETURN p.name, x.kind, count(*)",
+       {R"([Str("Kettle"), Str("Brand"), Int(2)])", R"([Str("Kettle"), Str("Offer"), Int(2)])",
+        R"([Str("Lamp"), Str("Brand"), Int(1)])", R"([Str("Lamp"), Str("Offer"), Int(1)])"}},
       {"MATCH (p)-[:Brand]->(b) RETURN DISTINCT p.name, b.name", {R"([Str("Kettle"), Str("Acme")])", R"([Str("Lamp"), Str("Acme")])"}},
       // c may be a itself; a variable written twice binds independently.
       {"MATCH (a:Product)-[:Offers]->(o)<-[:Offers]-(c) RETURN a.name, c.name",
@@ -132,6 +135,8 @@ TEST_F(Results, RankingOrderingAndPaging) {
       {"MATCH (p) RETURN p.name ORDER BY zz", {"error: ORDER BY references unknown variable zz"}},
       {"MATCH (p) RETURN p.name AS nm ORDER BY nm.x", {"error: ORDER BY references unknown variable nm"}},
       {"MATCH (p) RETURN zz.name", {"error: RETURN references unknown variable zz"}},
+      {"MATCH (p) RETURN zz.name ORDER BY p.name SKIP 9 LIMIT 0", {"error: RETURN references unknown variable zz"}},
+      {"MATCH (p) RETURN p.name ORDER BY p.rating DESC SKIP 1 LIMIT 2", {R"([Str("table lamp")])", R"([Str("red kettle")])"}},
       {"MATCH (p) RETURN p.name SKIP 10", {}},
       {"MATCH (p) RETURN p.name LIMIT 0", {}},
       {"MATCH (p) RETURN p.name SKIP 1 LIMIT 2", {R"([Str("Electric kettle")])", R"([Str("table lamp")])"}},
