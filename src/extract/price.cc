@@ -59,9 +59,10 @@ size_t find_closing_tag(std::string_view page, size_t from, std::string_view nam
   return std::string_view::npos;
 }
 
-// Algorithm A: the characters a shopper could see, with every tag replaced
-// by one space so that text on both sides of a tag does not run together.
-// Character references stay undecoded.
+// The characters a shopper could see. Script and style elements are dropped
+// whole; any other tag (comments and doctype included) becomes one space, so
+// that text on both sides of a tag does not run together. Attribute values
+// never reach the text, and character references stay undecoded.
 std::string visible_text(std::string_view page) {
   std::string text;
   text.reserve(page.size() / 8);
@@ -140,7 +141,7 @@ std::optional<uint64_t> whole_part(std::string_view run) {
   return value;
 }
 
-// Algorithm C: the first currency key that names a known code within 16
+// The page currency: the first currency key that names a known code within 16
 // bytes, else an unambiguous currency sign anywhere in the raw page.
 std::string_view detect_currency(std::string_view page) {
   for (std::string_view key : {std::string_view("\"priceCurrency\""), std::string_view("\"currency_code\""),
