@@ -10,12 +10,6 @@ namespace vyr::query {
 
 namespace {
 
-bool is_ascii(std::string_view s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
-}
-
 // A Prop or Lit used as a condition: true unless Null or Bool false.
 bool truthy(const PropView& v) {
   if (v.kind == PropView::Kind::Null) return false;
@@ -223,15 +217,19 @@ bool fuzzy_contains(std::string_view haystack, std::string_view needle) {
 }
 
 void to_lower(std::string_view text, std::string& out) {
-  out.clear();
-  if (is_ascii(text)) {
-    out.resize(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-      const char c = text[i];
-      out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    }
-    return;
+  // ASCII text lowers byte by byte (full case mapping changes nothing else
+  // there); the loop has no branches so that it vectorises.
+  out.resize(text.size());
+  char* dst = out.data();
+  const auto* src = reinterpret_cast<const unsigned char*>(text.data());
+  unsigned char high = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = src[i];
+    high |= c;
+    dst[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
   }
+  if ((high & 0x80) == 0) return;
+  out.clear();
   icu::StringByteSink<std::string> sink(&out, static_cast<int32_t>(text.size()));
   UErrorCode status = U_ZERO_ERROR;
   icu::CaseMap::utf8ToLower("", 0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink,
