@@ -1,5 +1,6 @@
 #include "extract/microdata.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -60,26 +61,59 @@ const Selectors& selectors() {
 }
 
 // "First value of a selector": the value of the first matching element that
-// has one. Filled during a single walk that tests every selector per element.
+// has one.
 void take_first_value(std::optional<std::string>& slot, const html::Selector& sel, html::Node n) {
   if (!slot && sel.matches(n)) slot = element_value(n);
 }
 
-// The itemprop fields of one scope (or of the whole document).
-struct Fields {
-  std::optional<std::string> name, price, currency, image, url;
+// The itemprop fields of one scope, or of the whole document.
+enum Field : size_t { NAME, PRICE, CURRENCY, IMAGE, URL, FIELD_COUNT };
+using Fields = std::array<std::optional<std::string>, FIELD_COUNT>;
 
-  void visit(html::Node n, bool with_url) {
+const html::Selector& field_selector(size_t f) {
+  const Selectors& s = selectors();
+  const html::Selector* sels[FIELD_COUNT] = {&s.NAME_SEL, &s.PRICE_SEL, &s.CURRENCY_SEL, &s.IMAGE_SEL, &s.URL_SEL};
+  return *sels[f];
+}
+
+// The first values of every open scope, filled in one walk over the document
+// however the scopes nest. Scopes are open while the walk is inside them, and
+// an element belongs to every open scope. Any scope that still lacks a field
+// was opened after every open scope that has it (what the inner scope saw,
+// the outer one saw too), so the scopes lacking a field are a suffix of the
+// open stack: a value is handed to that suffix once, and each scope's field
+// is written at most once.
+class ScopeFields {
+ public:
+  // Index 0 stands for the whole document and is never closed.
+  ScopeFields() { open(); }
+
+  size_t open() {
+    fields_.emplace_back();
+    stack_.push_back(fields_.size() - 1);
+    return fields_.size() - 1;
+  }
+  void close() {
+    stack_.pop_back();
+    for (size_t& f : first_lacking_) f = std::min(f, stack_.size());
+  }
+  void visit(html::Node n) {
     // Nearly every element carries no itemprop; it can match none of these.
     if (!n.has_attr("itemprop")) return;
-    const Selectors& s = selectors();
-    take_first_value(name, s.NAME_SEL, n);
-    take_first_value(price, s.PRICE_SEL, n);
-    take_first_value(currency, s.CURRENCY_SEL, n);
-    take_first_value(image, s.IMAGE_SEL, n);
-    if (with_url) take_first_value(url, s.URL_SEL, n);
+    for (size_t f = 0; f < FIELD_COUNT; ++f) {
+      if (first_lacking_[f] == stack_.size() || !field_selector(f).matches(n)) continue;
+      std::optional<std::string> value = element_value(n);
+      if (!value) continue;
+      for (size_t k = first_lacking_[f]; k < stack_.size(); ++k) fields_[stack_[k]][f] = value;
+      first_lacking_[f] = stack_.size();
+    }
   }
-  bool complete(bool with_url) const { return name && price && currency && image && (url || !with_url); }
+  Fields& of(size_t scope) { return fields_[scope]; }
+
+ private:
+  std::vector<Fields> fields_;  // per scope, in the order they opened
+  std::vector<size_t> stack_;   // open scopes, outermost first
+  std::array<size_t, FIELD_COUNT> first_lacking_{};
 };
 
 std::optional<std::string> addtocart_id(html::Node element) {
@@ -102,26 +136,56 @@ std::optional<std::string> addtocart_id(html::Node element) {
   }
 }
 
-// Page-level facts, gathered in one walk over the document with the scope
-// elements and the document's own first itemprop values.
+// Everything the page's products are built from, gathered in one walk over
+// the document: page-level meta values, the buy-button elements, and the
+// first itemprop values of every scope and of the document.
 struct PageScan {
   std::optional<std::string> page_url;
   std::optional<std::string> description;
   html::Node addtocart;
   html::Node product_id_element;
-  std::vector<html::Node> scopes;
-  Fields document_fields;
+  ScopeFields fields;
+  std::vector<size_t> scopes;  // into `fields`, in document order
 
   explicit PageScan(const html::Document& doc) {
     const Selectors& s = selectors();
-    doc.for_each_element([&](html::Node n) {
-      take_first_value(page_url, s.OG_URL_SEL, n);
-      take_first_value(description, s.OG_DESC_SEL, n);
-      if (!addtocart && s.ADDTOCART_SEL.matches(n)) addtocart = n;
-      if (!product_id_element && s.PRODUCT_ID_ATTR_SEL.matches(n)) product_id_element = n;
-      if (s.PRODUCT_SCOPE_SEL.matches(n)) scopes.push_back(n);
-      document_fields.visit(n, false);
-    });
+    // Iterative pre-order walk that also sees each element's end, so a scope
+    // is closed exactly when the walk leaves its subtree.
+    std::vector<html::Node> open_scopes;
+    const html::Node root = doc.root();
+    html::Node n = root;
+    while (n) {
+      if (n.is_element()) {
+        if (n.tag_name() == "meta") {
+          take_first_value(page_url, s.OG_URL_SEL, n);
+          take_first_value(description, s.OG_DESC_SEL, n);
+        }
+        if (!addtocart && s.ADDTOCART_SEL.matches(n)) addtocart = n;
+        if (!product_id_element && s.PRODUCT_ID_ATTR_SEL.matches(n)) product_id_element = n;
+        // A scope's own itemprop counts for it: open it first.
+        if (s.PRODUCT_SCOPE_SEL.matches(n)) {
+          scopes.push_back(fields.open());
+          open_scopes.push_back(n);
+        }
+        fields.visit(n);
+      }
+      if (html::Node child = n.first_child()) {
+        n = child;
+        continue;
+      }
+      for (;;) {
+        if (!open_scopes.empty() && open_scopes.back() == n) {
+          open_scopes.pop_back();
+          fields.close();
+        }
+        if (n == root) return;
+        if (html::Node next = n.next_sibling()) {
+          n = next;
+          break;
+        }
+        n = n.parent();
+      }
+    }
   }
 
   std::optional<std::string> product_id() const {
@@ -151,22 +215,17 @@ std::optional<std::string> element_value(html::Node element) {
 }
 
 std::vector<MicrodataProduct> extract_from_dom(const html::Document& document) {
-  const PageScan page(document);
+  PageScan page(document);
   std::vector<MicrodataProduct> products;
-  for (html::Node scope : page.scopes) {
-    Fields f;
-    // The scope element itself counts, then its descendants in order.
-    document.for_each_element(scope, [&](html::Node n) {
-      f.visit(n, true);
-      return !f.complete(true);
-    });
-    if (!f.name) continue;
+  for (size_t scope : page.scopes) {
+    Fields& f = page.fields.of(scope);
+    if (!f[NAME]) continue;
     MicrodataProduct p;
-    p.name = std::move(*f.name);
-    p.price = std::move(f.price);
-    p.currency = std::move(f.currency);
-    p.image = absolutized(f.image, page.page_url);
-    p.url = f.url ? absolutized(f.url, page.page_url) : page.page_url;
+    p.name = std::move(*f[NAME]);
+    p.price = std::move(f[PRICE]);
+    p.currency = std::move(f[CURRENCY]);
+    p.image = absolutized(f[IMAGE], page.page_url);
+    p.url = f[URL] ? absolutized(f[URL], page.page_url) : page.page_url;
     products.push_back(std::move(p));
   }
   // Page-level facts describe the page's one product; on a listing page they
@@ -177,13 +236,15 @@ std::vector<MicrodataProduct> extract_from_dom(const html::Document& document) {
   }
   if (!products.empty()) return products;
 
-  const Fields& f = page.document_fields;
-  if (!f.name) return products;
+  // No scope gave a product: the document's own first values, and the page
+  // URL rather than any itemprop url.
+  Fields& f = page.fields.of(0);
+  if (!f[NAME]) return products;
   MicrodataProduct p;
-  p.name = *f.name;
-  p.price = f.price;
-  p.currency = f.currency;
-  p.image = absolutized(f.image, page.page_url);
+  p.name = std::move(*f[NAME]);
+  p.price = std::move(f[PRICE]);
+  p.currency = std::move(f[CURRENCY]);
+  p.image = absolutized(f[IMAGE], page.page_url);
   p.url = page.page_url;
   p.description = page.description;
   p.product_id = page.product_id();
