@@ -67,6 +67,14 @@ TEST(Microdata, ReadsScopedProducts) {
       {R"(<div itemscope itemtype="x/ProductGroup"><div itemscope itemtype="x/Product"><i itemprop="name">In</i>
             <b itemprop="price">5</b></div><i itemprop="name">Out</i></div>)",
        {"In|'5'|-|-|-|-|-", "In|'5'|-|-|-|-|-"}},
+      // Each scope takes its own first values in document order: the outer
+      // one keeps its earlier name and takes the inner price; a later sibling
+      // scope sees none of the first one's values.
+      {R"(<div itemscope itemtype="x/Product"><i itemprop="name">Outer</i>
+            <div itemscope itemtype="x/Product"><i itemprop="name">Inner</i><b itemprop="price">1</b></div>
+            <b itemprop="price">2</b><div itemscope itemtype="x/Product"><i itemprop="name">Sib</i></div></div>
+            <div itemscope itemtype="x/Product"><b itemprop="price">3</b></div><i itemprop="name">After</i>)",
+       {"Outer|'1'|-|-|-|-|-", "Inner|'1'|-|-|-|-|-", "Sib|-|-|-|-|-|-"}},
       // The selector value test is exact: "product" is no Product scope, so
       // the page-level product is built instead.
       {R"(<div itemscope itemtype="x/product"><i itemprop="name">A</i></div>)", {"A|-|-|-|-|-|-"}},
