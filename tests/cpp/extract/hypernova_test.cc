@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "extract/pipeline.h"
 #include "graph_dump.h"
 
 namespace vyr::extract::hypernova {
@@ -101,6 +102,30 @@ TEST(Hypernova, IngestsProducts) {
                      "https://shop.example");
     EXPECT_EQ(testing::dump(std::move(builder)), c.graph);
   }
+}
+
+// Broken payloads of either raw-text source leave their own page empty and
+// the rest of the batch intact.
+TEST(Hypernova, BrokenPayloadsDoNotStopOtherPages) {
+  const std::vector<std::string> pages = {
+      R"(<script data-hypernova-key="landingdesktopApp"><!-- {"props":{"page":{"products":[{"id":1,"price":5})",
+      // The comment is not closed, so the payload is no JSON; its products
+      // array is still found by the storefront scan.
+      script(R"(<!-- {"props":{"page":{"products":[{"id":1,"price":5}]}}} --)"),
+      R"(<script>var s = {"products":[[{"id":1,"sku":"a"}, "goods": [{"id":2,"sku":"b"}};</script>)",
+      R"(<script>var s = {"products":)" + std::string(20000, '[') + std::string(20000, ']') + "};</script>",
+      script(R"({"props":{"page":{"products":[{"id":"hn","title":"Hn","price":"5.50"}]}}})"),
+      R"(<script>var s = {"products":[{"id":"pj","sku":"P-1"}]};</script>)",
+  };
+  GraphBuilder builder;
+  ingest_pages_into(builder, pages);
+  EXPECT_EQ(testing::dump(std::move(builder)),
+            (std::vector<std::string>{
+                R"(Product 1||{"id":1,"price":"5","price_cents":500,"price_confident":false,"price_scale":2,)"
+                R"("price_score":0})",
+                R"(Product hn|Hn|{"price":"5.50","price_cents":550,"price_confident":false,"price_scale":2,)"
+                R"("price_score":0})",
+                R"(Product pj||{"id":"pj","sku":"P-1"})"}));
 }
 
 }  // namespace
