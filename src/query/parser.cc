@@ -1,11 +1,14 @@
 #include "query/parser.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <pthread.h>
 
 #include <re2/re2.h>
 
@@ -50,6 +53,41 @@ std::string render(const Literal& lit) {
 Error too_deep() {
   return Error("expression nested too deeply (more than " + std::to_string(MAX_EXPR_DEPTH) +
                " levels of parentheses, NOT or AND/OR operands)");
+}
+
+// The parser recurses once per parenthesis and NOT. MAX_EXPR_DEPTH bounds
+// that on ordinary stacks; a thread started with a small stack (Python's
+// threading.stack_size) runs out sooner, so the recursion also stops while
+// this much of the calling thread's stack is still free (half of a smaller
+// stack), enough for unwinding with an error and for compiling a regex at the
+// deepest level.
+constexpr uintptr_t STACK_RESERVE = 64 * 1024;
+
+// The lowest address the parser lets its frames reach on this thread, or 0
+// when the thread's stack bounds are unknown (the depth bound alone applies).
+uintptr_t stack_floor() {
+  thread_local const uintptr_t floor = [] {
+    uintptr_t f = 0;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return f;
+    void* low = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+      f = reinterpret_cast<uintptr_t>(low) + std::min<uintptr_t>(STACK_RESERVE, size / 2);
+    }
+    pthread_attr_destroy(&attr);
+    return f;
+  }();
+  return floor;
+}
+
+// Fails when the next level of recursion could exhaust the stack.
+Status check_nesting(int nesting) {
+  if (nesting >= MAX_EXPR_DEPTH) return too_deep();
+  if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < stack_floor()) {
+    return Error("expression nested too deeply for the calling thread's stack");
+  }
+  return {};
 }
 
 // An expression with the depth of its tree (a leaf is 1), kept while parsing
@@ -165,7 +203,7 @@ Result<std::string> Parser::str_operand() {
 Status Parser::primary(Sub* out) {
   if (!peek_is(TokenKind::LParen)) return atom(out);
   next();
-  if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
+  if (Status s = check_nesting(nesting_); !s.ok()) return s;
   ++nesting_;
   Status s = expr(out);
   --nesting_;
@@ -309,7 +347,7 @@ Status Parser::suffix(Sub* out) {
 Status Parser::not_expr(Sub* out) {
   if (!peek_keyword("NOT")) return cmp_expr(out);
   next();
-  if (nesting_ >= MAX_EXPR_DEPTH) return too_deep();
+  if (Status s = check_nesting(nesting_); !s.ok()) return s;
   ++nesting_;
   Status s = not_expr(out);
   --nesting_;

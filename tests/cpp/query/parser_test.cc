@@ -1,5 +1,7 @@
 #include "query/parser.h"
 
+#include <pthread.h>
+
 #include <string>
 #include <string_view>
 
@@ -283,6 +285,38 @@ TEST(Parser, BoundsNestingWithoutExhaustingTheStack) {
       EXPECT_EQ(q.error().message(), deep);
     }
   }
+}
+
+// A thread with a small stack (Python's threading.stack_size) reaches its
+// stack's end long before the depth bound: parsing must stop with an error.
+TEST(Parser, StopsNestingBeforeASmallThreadStackRunsOut) {
+  struct Job {
+    std::string text;
+    std::string outcome;
+  };
+  Job jobs[] = {
+      {"MATCH (n) WHERE " + repeat("(", 900) + "n.a = 1" + repeat(")", 900) + " RETURN n", ""},
+      {"MATCH (n) WHERE " + repeat("NOT ", 990) + "n.a = 1 RETURN n", ""},
+      {"MATCH (n) WHERE ((n.a = 1)) RETURN n", ""},
+  };
+  for (Job& job : jobs) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 128 * 1024), 0);
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+      auto* j = static_cast<Job*>(arg);
+      auto q = parse(j->text);
+      j->outcome = q.ok() ? "ok" : q.error().message();
+      return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, &job), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+  }
+  EXPECT_EQ(jobs[0].outcome, "expression nested too deeply for the calling thread's stack");
+  EXPECT_EQ(jobs[1].outcome, "expression nested too deeply for the calling thread's stack");
+  EXPECT_EQ(jobs[2].outcome, "ok");
 }
 
 }  // namespace
