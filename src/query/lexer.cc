@@ -155,6 +155,7 @@ Result<std::vector<Token>> tokenize(std::string_view text) {
   }
 
   std::vector<Token> tokens;
+  tokens.reserve(text.size() / 4 + 4);  // about one token per four bytes of a typical query
   size_t pos = 0;
   const size_t n = text.size();
   auto next_is = [&](char c) { return pos + 1 < n && text[pos + 1] == c; };
