@@ -205,21 +205,19 @@ class Scanner {
     return true;
   }
 
+  // Compact JSON has no blanks, so one comparison usually settles it.
   void skip_ws() {
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    while (p_ < end_ && static_cast<unsigned char>(*p_) <= ' ' &&
+           (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+      ++p_;
   }
 
   // At a '"': the string, its closing quote included. `escaped` is set when
   // the content holds a backslash.
-  bool string(bool& escaped) {
+  [[gnu::always_inline]] bool string(bool& escaped) {
     ++p_;
     for (;;) {
       skip_plain_ascii();
-      while (p_ < end_) {
-        const auto c = static_cast<unsigned char>(*p_);
-        if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) break;
-        ++p_;
-      }
       if (p_ >= end_) return false;
       const auto c = static_cast<unsigned char>(*p_);
       if (c == '"') {
@@ -268,14 +266,13 @@ class Scanner {
     } else {
       return false;
     }
-    bool integral = true;
+    bool exponent = false;
     if (take('.')) {
-      integral = false;
       if (p_ >= end_ || !is_digit(*p_)) return false;
       while (p_ < end_ && is_digit(*p_)) ++p_;
     }
     if (next_is('e') || next_is('E')) {
-      integral = false;
+      exponent = true;
       ++p_;
       if (!take('+')) take('-');
       if (p_ >= end_ || !is_digit(*p_)) return false;
@@ -283,8 +280,7 @@ class Scanner {
     }
     // Only exponents and very long digit runs can leave the double range.
     const std::string_view tok(start, static_cast<size_t>(p_ - start));
-    if (integral && tok.size() <= 20) return true;
-    if (tok.size() < 300 && tok.find_first_of("eE") == std::string_view::npos) return true;
+    if (!exponent && tok.size() < 300) return true;
     return std::isfinite(to_double(tok));
   }
 
@@ -378,7 +374,7 @@ class Scanner {
   // Moves over string content that needs no attention (printable ASCII
   // other than '"' and '\\'), sixteen bytes at a time: most of a property
   // text is such content (names, URLs, keys).
-  void skip_plain_ascii() {
+  [[gnu::always_inline]] void skip_plain_ascii() {
 #if defined(__SSE2__)
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
@@ -397,6 +393,11 @@ class Scanner {
       p_ += 16;
     }
 #endif
+    while (p_ < end_) {
+      const auto c = static_cast<unsigned char>(*p_);
+      if (c < 0x20 || c == '"' || c == '\\' || c >= 0x80) return;
+      ++p_;
+    }
   }
 
   const char* begin_;
@@ -535,6 +536,7 @@ class PropsCache {
       return s.at_end() ? Verdict::NotObject : Verdict::NotJson;
     }
     s.skip_ws();
+    std::string key_text;
     if (!s.take('}')) {
       for (;;) {
         s.skip_ws();
@@ -543,7 +545,6 @@ class PropsCache {
         bool key_escaped = false;
         if (!s.string(key_escaped)) return Verdict::NotJson;
         std::string_view key = text.substr(key_start, s.pos() - 1 - key_start);
-        std::string key_text;
         if (key_escaped) key = key_text = unescape(key);
         s.skip_ws();
         if (!s.take(':')) return Verdict::NotJson;
