@@ -1,6 +1,7 @@
 #include "extract/dom_attr.h"
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -10,13 +11,22 @@ namespace vyr::extract::dom_attr {
 
 namespace {
 constexpr std::string_view MARKER = "ga-product='";
+
+// memmem: several times faster than string_view::find on page text, where
+// the first byte of a marker ('i', 'g') is common.
+size_t find_text(std::string_view hay, std::string_view needle, size_t from = 0) {
+  // Also keeps a null view (an empty page) away from memmem.
+  if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
+  const void* at = ::memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
+  return at == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(at) - hay.data());
+}
 }  // namespace
 
 std::vector<json::Value> find_ga_products(std::string_view html) {
   std::vector<json::Value> out;
   size_t pos = 0;
   for (;;) {
-    size_t at = html.find(MARKER, pos);
+    size_t at = find_text(html, MARKER, pos);
     if (at == std::string_view::npos) break;
     size_t start = at + MARKER.size();
     size_t end = html.find('\'', start);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "core/graph.h"
 
@@ -45,6 +46,15 @@ std::string_view trim_space(std::string_view s) {
   while (strip_one(false)) {
   }
   return s;
+}
+
+// memmem: several times faster than string_view::find on page text, where
+// the first byte of a marker ('i', 'g') is common.
+size_t find_text(std::string_view hay, std::string_view needle, size_t from = 0) {
+  // Also keeps a null view (an empty page) away from memmem.
+  if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
+  const void* at = ::memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
+  return at == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(at) - hay.data());
 }
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -133,11 +143,11 @@ std::string merged_text(const json::Object& base, const json::Object& overrides)
 }  // namespace
 
 std::optional<json::Value> find_next_data(std::string_view html) {
-  size_t at = html.find(MARKER);
+  size_t at = find_text(html, MARKER);
   if (at == std::string_view::npos) return std::nullopt;
   size_t gt = html.find('>', at);
   if (gt == std::string_view::npos) return std::nullopt;
-  size_t end = html.find(SCRIPT_END, gt + 1);
+  size_t end = find_text(html, SCRIPT_END, gt + 1);
   if (end == std::string_view::npos) return std::nullopt;
   return json::parse(trim_space(html.substr(gt + 1, end - gt - 1)));
 }
