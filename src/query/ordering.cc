@@ -83,6 +83,9 @@ SortKey sort_key(const PropView& v) {
   return k;
 }
 
+// ORDER BY's comparison, ascending: numbers as 64-bit floats (a NaN equal to
+// everything), Null after everything else, false before true, texts byte by
+// byte; every other pair (a number against a text, lists, nodes) is equal.
 int compare_keys(const SortKey& a, const SortKey& b) {
   using K = PropView::Kind;
   if (a.kind == K::Float && b.kind == K::Float) return a.num < b.num ? -1 : (a.num > b.num ? 1 : 0);
@@ -358,8 +361,6 @@ uint32_t overlap_score(const GraphView& g, const Expr& e, Binding b, const Query
   }
   return score;
 }
-
-int compare_sort_keys(const PropView& a, const PropView& b) { return compare_keys(sort_key(a), sort_key(b)); }
 
 std::vector<std::string> column_names(const Query& q) {
   std::vector<std::string> names;

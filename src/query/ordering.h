@@ -33,18 +33,14 @@ Result<QueryResult> finish_rows(const GraphView& g, const Query& q, Matches matc
 // condition under NOT counts as one).
 uint32_t overlap_score(const GraphView& g, const Expr& e, Binding b, const Query& q);
 
-// ORDER BY's comparison of two sort-key values, ascending: numbers as 64-bit
-// floats (a NaN equal to everything), Null after everything else, false before
-// true, texts byte-wise; every other pair (a number against a text, lists,
-// nodes) compares equal. It is not transitive across kinds, so it is only
-// ever used with merge_sort below.
-int compare_sort_keys(const PropView& a, const PropView& b);
-
 // Column names: the alias, "count(*)", "v", "v.p", or "agg(v.p)".
 std::vector<std::string> column_names(const Query& q);
 
 // A stable merge sort of `items` under `less`. It is well-defined for any
-// comparator, transitive or not: every element comes out exactly once.
+// comparator, transitive or not: every element comes out exactly once. ORDER
+// BY's comparison is not transitive across kinds (numbers against texts
+// compare equal, yet each orders among its own kind), so it sorts with this
+// whenever a key column mixes kinds.
 template <class T, class Less>
 void merge_sort(std::vector<T>& items, Less less) {
   const size_t n = items.size();
