@@ -1,5 +1,6 @@
 #include "query/lexer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -155,7 +156,9 @@ Result<std::vector<Token>> tokenize(std::string_view text) {
   }
 
   std::vector<Token> tokens;
-  tokens.reserve(text.size() / 4 + 4);  // about one token per four bytes of a typical query
+  // About one token per four bytes of a typical query; capped, since one long
+  // string literal is a single token.
+  tokens.reserve(std::min<size_t>(text.size() / 4 + 4, 1024));
   size_t pos = 0;
   const size_t n = text.size();
   auto next_is = [&](char c) { return pos + 1 < n && text[pos + 1] == c; };
