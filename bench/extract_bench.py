@@ -88,14 +88,16 @@ def rate(pages, size, secs):
 
 def bench_corpus(a, label, d):
     print("%s: %s" % (label, d), flush=True)
-    native = run_json([a.bench, "runs=%d" % a.runs, d])[0]
+    # Every one-core figure is taken on the same pinned core, so that load
+    # from other processes weighs on all of them alike.
+    native = run_json(["taskset", "-c", "0", a.bench, "runs=%d" % a.runs, d])[0]
     pages, size = native["pages"], native["bytes"]
     out = os.path.join(a.work, "bench.bin")
     graphs = {}
     for cores in ("0", "0,1"):
         rec = run_json(["taskset", "-c", cores, sys.executable, "-c", BUILD_GRAPH, a.module, d, str(a.runs), out])[0]
         graphs[cores] = statistics.median(rec["times"])
-    ext = run_json([a.py, os.path.join(a.shared, "bench", "bench_extract_py.py"), "--dir", d, "--runs",
+    ext = run_json(["taskset", "-c", "0", a.py, os.path.join(a.shared, "bench", "bench_extract_py.py"), "--dir", d, "--runs",
                     str(max(1, min(a.runs, 3))), "--tools", "extruct"])
     ext_s = statistics.median(r["wall_s"] for r in ext)
 

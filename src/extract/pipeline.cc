@@ -1,12 +1,17 @@
 #include "extract/pipeline.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <exception>
+#include <cstring>
+#include <numeric>
 #include <string>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include "core/error.h"
 #include "core/mapped_file.h"
@@ -23,6 +28,12 @@
 namespace vyr::extract {
 
 namespace {
+
+// glibc's memmem skips through a page much faster than string_view::find,
+// which stops at every occurrence of the needle's first byte.
+bool contains(std::string_view haystack, std::string_view needle) {
+  return ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
+}
 
 // Decodes one UTF-8 character at s[i] (valid input), advancing i.
 char32_t next_char(std::string_view s, size_t& i) {
@@ -88,18 +99,22 @@ PageExtract select_source(std::string_view html, std::optional<std::string>& can
     return *records;
   };
 
-  if (html.find("application/ld+json") != std::string_view::npos) {
-    PageRecords kept;
-    for (const json::Value& o : all_records()) {
-      if (is_product_object(o)) kept.push_back(o);
+  if (contains(html, "application/ld+json")) {
+    PageRecords& all = all_records();
+    std::vector<size_t> kept;
+    for (size_t i = 0; i < all.size(); ++i) {
+      if (is_product_object(all[i])) kept.push_back(i);
     }
     if (!kept.empty()) {
+      PageRecords products;
+      products.reserve(kept.size());
+      for (size_t i : kept) products.push_back(std::move(all[i]));
       canonical = page_canonical_url(html);
-      return page::JsonLd{std::move(kept)};
+      return page::JsonLd{std::move(products)};
     }
   }
 
-  if (html.find("data-hypernova-key") != std::string_view::npos) {
+  if (contains(html, "data-hypernova-key")) {
     if (std::optional<hypernova::Payload> p = hypernova::find_hypernova(html); p && !p->products.empty()) {
       return page::Hypernova{std::move(p->products), std::move(p->page_url)};
     }
@@ -111,8 +126,8 @@ PageExtract select_source(std::string_view html, std::optional<std::string>& can
 
   if (std::vector<json::Value> ga = dom_attr::find_ga_products(html); !ga.empty()) {
     std::vector<json::Value> jsonld;
-    for (const json::Value& o : all_records()) {
-      if (has_type(o, "Product")) jsonld.push_back(o);
+    for (json::Value& o : all_records()) {
+      if (has_type(o, "Product")) jsonld.push_back(std::move(o));
     }
     if (!jsonld.empty()) canonical = page_canonical_url(html);
     return page::Analytics{std::move(ga), std::move(jsonld)};
@@ -220,19 +235,30 @@ void ingest_into(GraphBuilder& builder, const PageResult& page) {
 }
 
 void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pages) {
-  std::vector<PageResult> results(pages.size());
+  const size_t n = pages.size();
+  std::vector<PageResult> results(n);
+  // Largest pages first, each taken by whichever worker is free: one big page
+  // picked up last would otherwise leave the other workers idle at the end.
+  std::vector<size_t> order(n);
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return pages[a].size() > pages[b].size(); });
+  std::atomic<size_t> next{0};
   std::atomic<size_t> writes{0};
+  const size_t workers = std::max<size_t>(1, std::min<size_t>(n, tbb::this_task_arena::max_concurrency()));
   // Each page is written at its own index, so folding below follows page
   // order whatever the order in which workers finished. An exception in a
-  // worker (a Fault) cancels the rest and is rethrown here.
-  tbb::parallel_for(tbb::blocked_range<size_t>(0, pages.size()), [&](const tbb::blocked_range<size_t>& range) {
-    for (size_t i = range.begin(); i != range.end(); ++i) {
-      results[i] = extract_page(pages[i]);
-      writes.fetch_add(1, std::memory_order_relaxed);
-    }
-  });
-  if (const size_t done = writes.load(); done != pages.size()) {
-    const std::string message = "expected " + std::to_string(pages.size()) + " total writes, but got " + std::to_string(done);
+  // worker (a Fault) ends the others' loops and is rethrown here.
+  tbb::parallel_for(
+      tbb::blocked_range<size_t>(0, workers, 1),
+      [&](const tbb::blocked_range<size_t>&) {
+        for (size_t k = next.fetch_add(1); k < n && !tbb::is_current_task_group_canceling(); k = next.fetch_add(1)) {
+          results[order[k]] = extract_page(pages[order[k]]);
+          writes.fetch_add(1, std::memory_order_relaxed);
+        }
+      },
+      tbb::simple_partitioner());
+  if (const size_t done = writes.load(); done != n) {
+    const std::string message = "expected " + std::to_string(n) + " total writes, but got " + std::to_string(done);
     raise_fault(message.c_str());
   }
   for (PageResult& r : results) {

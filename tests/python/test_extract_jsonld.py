@@ -160,3 +160,26 @@ def test_directory_build_matches_the_batch(tmp_path, capfd):
     nodes, _ = graphfile.read_graph(out)
     assert sorted(n[1] for n in nodes) == ["a", "b", "l"]
     assert by_id(nodes)["l"][2] == "caf\ufffd"
+
+
+def test_hostile_pages_cost_only_themselves(tmp_path, capfd):
+    good = page(ld({"@type": "Product", "sku": "good"}))
+    hostile = [
+        "<div>" * 200000 + ld({"@type": "Product", "sku": "deep"}),             # nesting capped, not lost
+        ld(json.loads("[" * 100 + "]" * 100)) + '<script type="application/ld+json">' + "[" * 10000 + "]" * 10000
+        + "</script>",                                                            # over-deep JSON: skipped
+        "<p>\x00\ufffd<b><i></b></i><table><td>" + ld({"@type": "Product", "sku": "messy"}),
+        "x" * (20 * 1024 * 1024) + ld({"@type": "Product", "sku": "big"}),      # a 20 MB page
+    ]
+    nodes, _ = build(tmp_path, [good] + hostile + [good.replace("good", "last")])
+    assert [n[1] for n in nodes] == ["good", "deep", "messy", "big", "last"]
+
+    d = tmp_path / "hostile"
+    d.mkdir()
+    for i, text in enumerate(hostile):
+        (d / ("%d.html" % i)).write_text(text, encoding="utf-8")
+    (d / "bad-bytes.html").write_bytes(b"\xff\xfe\x00<html>" + good.encode())
+    count, _ = vyr.build_graph_from_dir(str(d), str(tmp_path / "h.bin"))
+    assert count == 5
+    assert capfd.readouterr().err == ""
+    assert sorted(n[1] for n in graphfile.read_graph(str(tmp_path / "h.bin"))[0]) == ["big", "deep", "good", "messy"]
