@@ -347,6 +347,23 @@ class Scanner {
     }
   }
 
+  // A member value of the top-level object: strings and numbers, most of
+  // them, are read here directly; containers go through value().
+  bool scalar_or_value(RawType& type) {
+    if (p_ < end_) {
+      if (*p_ == '"') {
+        bool escaped = false;
+        type = RawType::String;
+        return string(escaped);
+      }
+      if (is_digit(*p_) || *p_ == '-') {
+        type = RawType::Number;
+        return number();
+      }
+    }
+    return value(1, type);
+  }
+
   // A member's key and the colon after it, with blanks around.
   bool member_key() {
     skip_ws();
@@ -551,7 +568,7 @@ class PropsCache {
         s.skip_ws();
         const size_t val_start = s.pos();
         RawType t = RawType::Null;
-        if (!s.value(1, t)) return Verdict::NotJson;
+        if (!s.scalar_or_value(t)) return Verdict::NotJson;
         for (size_t k = 0; k < keys.size(); ++k)
           if (keys[k] == key) locs[k] = locate(text, val_start, s.pos(), t);
         s.skip_ws();
