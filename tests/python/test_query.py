@@ -107,7 +107,7 @@ WORDS = ["MATCH", "WHERE", "RETURN", "ORDER", "BY", "SKIP", "LIMIT", "AND", "OR"
          "Product", "Offer", "Offers", "'kettle'", "'(?i)k'", "1", "2.5", "true", "AS", "DESC"]
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=300, deadline=None, database=None)
 @given(st.one_of(st.text(max_size=80),
                  st.lists(st.sampled_from(WORDS), max_size=30).map(" ".join),
                  st.lists(st.sampled_from(WORDS), max_size=30).map(lambda w: "MATCH (p)-->(o) " + " ".join(w))))
