@@ -32,6 +32,11 @@ struct Loc {
   uint32_t len = 0;
   RawType type = RawType::Absent;
   bool decoded = false;
+  // A number is kept decoded (`is_int` tells an int64 from a double held in
+  // `bits`): a sort key read again after the scan moved on must not go back
+  // to memory the scan has long left.
+  bool is_int = false;
+  uint64_t bits = 0;
 };
 
 enum class Verdict : uint8_t { NotJson, NotObject, Object };
@@ -115,7 +120,9 @@ double to_double(std::string_view tok) {
 // A validated JSON number token: Int when it is an integer within the signed
 // 64-bit range, else the nearest Float.
 void number_view(std::string_view tok, PropView& out) {
-  if (tok.find_first_of(".eE") == std::string_view::npos) {
+  bool integral = true;
+  for (char c : tok) integral = integral && c != '.' && c != 'e' && c != 'E';
+  if (integral) {
     int64_t i = 0;
     auto r = std::from_chars(tok.data(), tok.data() + tok.size(), i);
     if (r.ec == std::errc() && r.ptr == tok.data() + tok.size()) {
@@ -597,6 +604,15 @@ class PropsCache {
     }
     loc.off = static_cast<uint32_t>(start);
     loc.len = static_cast<uint32_t>(end - start);
+    if (t == RawType::Number) {
+      PropView v;
+      number_view(text.substr(start, end - start), v);
+      loc.is_int = v.kind == PropView::Kind::Int;
+      if (loc.is_int)
+        std::memcpy(&loc.bits, &v.i, sizeof loc.bits);
+      else
+        std::memcpy(&loc.bits, &v.f, sizeof loc.bits);
+    }
     return loc;
   }
 
@@ -607,7 +623,13 @@ class PropsCache {
         out.kind = PropView::Kind::Bool;
         out.b = loc.type == RawType::True;
         return;
-      case RawType::Number: number_view(text.substr(loc.off, loc.len), out); return;
+      case RawType::Number:
+        out.kind = loc.is_int ? PropView::Kind::Int : PropView::Kind::Float;
+        if (loc.is_int)
+          std::memcpy(&out.i, &loc.bits, sizeof out.i);
+        else
+          std::memcpy(&out.f, &loc.bits, sizeof out.f);
+        return;
       case RawType::String:
         typed_text(key, loc.decoded ? std::string_view(decoded_[loc.off]) : text.substr(loc.off, loc.len), out);
         return;
