@@ -8,6 +8,7 @@
 // The parser's internal headers (not api.h, whose declarations clash with
 // them) expose the stack of open elements that the depth cap needs.
 #include <myhtml/myhtml.h>
+#include <myhtml/tag.h>
 #include <myhtml/tree.h>
 
 #include "core/error.h"
@@ -332,6 +333,9 @@ std::optional<Selector> Selector::parse(std::string_view text) {
       c.attrs.push_back(std::move(t));
     }
     if (!universal && c.tag.empty() && c.attrs.empty()) return std::nullopt;
+    if (!c.tag.empty()) {
+      if (const myhtml_tag_context_t* known = myhtml_tag_static_search(c.tag.data(), c.tag.size())) c.tag_id = known->id;
+    }
     sel.alternatives_.push_back(std::move(c));
     r.skip_space();
     if (r.at_end()) break;
@@ -347,7 +351,11 @@ Selector::Selector(std::string_view text) {
 }
 
 bool Selector::compound_matches(const Compound& c, Node node) {
-  if (!c.tag.empty() && node.tag_name() != c.tag) return false;
+  if (c.tag_id != 0) {
+    if (raw(node.raw_)->tag_id != c.tag_id) return false;
+  } else if (!c.tag.empty() && node.tag_name() != c.tag) {
+    return false;
+  }
   for (const AttrTest& t : c.attrs) {
     std::optional<std::string_view> v = node.attr(t.name);
     if (!v) return false;

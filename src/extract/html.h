@@ -67,6 +67,7 @@ class Node {
 
  private:
   friend class Document;
+  friend class Selector;
   explicit Node(void* raw) : raw_(raw) {}
   void* raw_ = nullptr;
 };
@@ -96,6 +97,7 @@ class Selector {
   };
   struct Compound {
     std::string tag;  // empty: any element
+    unsigned tag_id = 0;  // the parser's id for a standard tag name: compared instead of the name
     std::vector<AttrTest> attrs;
   };
   Selector() = default;

@@ -267,10 +267,13 @@ bool is_product_object(const json::Value& value) {
     return false;
   }
   if (!has_type(value, "Product")) return false;
-  const PriceScale no_evidence = PriceScale::empty();
-  json::Object props = normalized_price_map(value, price_candidate(first_offer(value)), no_evidence);
-  if (std::optional<std::string> image = extract_image(value)) props.set("image", std::move(*image));
-  return has_product_signal(props);
+  // The evidence test of the object with its verdict (on no page evidence)
+  // and main image written in, without copying it: a verdict always writes
+  // a price_cents, and a found image is a non-empty string; otherwise the
+  // members are the object's own.
+  if (PriceScale::empty().verdict(price_candidate(first_offer(value)))) return true;
+  if (extract_image(value)) return true;
+  return has_product_signal(value.as_object());
 }
 
 void ingest_object(GraphBuilder& builder, const json::Value& value, const PriceScale& scale,
