@@ -2,6 +2,10 @@
 
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <re2/re2.h>
 #include <unicode/bytestream.h>
 #include <unicode/casemap.h>
@@ -223,7 +227,23 @@ void to_lower(std::string_view text, std::string& out) {
   char* dst = out.data();
   const auto* src = reinterpret_cast<const unsigned char*>(text.data());
   unsigned char high = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: adding 0x80 - 'A' moves 'A'..'Z' to the 26
+  // smallest signed byte values, which one comparison then picks out.
+  const __m128i shift = _mm_set1_epi8(static_cast<char>(0x80 - 'A'));
+  const __m128i bound = _mm_set1_epi8(static_cast<char>(-128 + 26));
+  const __m128i case_bit = _mm_set1_epi8(0x20);
+  __m128i seen = _mm_setzero_si128();
+  for (; i + 16 <= text.size(); i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    seen = _mm_or_si128(seen, x);
+    const __m128i upper = _mm_cmplt_epi8(_mm_add_epi8(x, shift), bound);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(x, _mm_and_si128(upper, case_bit)));
+  }
+  if (_mm_movemask_epi8(seen) != 0) high = 0x80;
+#endif
+  for (; i < text.size(); ++i) {
     const unsigned char c = src[i];
     high |= c;
     dst[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));

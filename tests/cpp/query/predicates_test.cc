@@ -45,6 +45,8 @@ TEST(Predicates, FullUnicodeLowerCase) {
     std::string_view text, lower;
   } cases[] = {
       {"Electric KETTLE 2000", "electric kettle 2000"},
+      {"@AZ[`az{ ~\x7F ABCDEFGHIJKLMNOPQRSTUVWXYZ 0189", "@az[`az{ ~\x7F abcdefghijklmnopqrstuvwxyz 0189"},
+      {"A LONG ASCII PREFIX BEFORE ÄÖÜ", "a long ascii prefix before äöü"},
       {"ÄÖÜ Straße", "äöü straße"},
       {"İstanbul", "i̇stanbul"},  // U+0130 lowers to i and a combining dot
       {"ΟΔΟΣ ΟΔΟΣ.", "οδος οδος."},  // final sigma at the end of each word
