@@ -162,10 +162,29 @@ void sort_by_keys(const GraphView& g, const std::vector<OrderKey>& keys, uint64_
   reorder(m, order);
 }
 
+// overlap_score with the caller's work list, so that ranking many matches
+// allocates it once.
+uint32_t score_with(std::vector<const Expr*>& todo, const GraphView& g, const Expr& e, Binding b, const Query& q) {
+  uint32_t score = 0;
+  todo.assign(1, &e);
+  while (!todo.empty()) {
+    const Expr* x = todo.back();
+    todo.pop_back();
+    if (const auto* in = std::get_if<Expr::Infix>(&x->v); in && (in->op == BinOp::And || in->op == BinOp::Or)) {
+      todo.push_back(in->rhs.get());
+      todo.push_back(in->lhs.get());
+      continue;
+    }
+    if (eval_bool(g, *x, b, q)) ++score;
+  }
+  return score;
+}
+
 void rank_by_overlap(const GraphView& g, const Query& q, Matches& m) {
   const size_t n = m.size();
   std::vector<uint32_t> score(n);
-  for (size_t b = 0; b < n; ++b) score[b] = overlap_score(g, *q.where_clause, m[b], q);
+  std::vector<const Expr*> todo;
+  for (size_t b = 0; b < n; ++b) score[b] = score_with(todo, g, *q.where_clause, m[b], q);
   std::vector<uint32_t> order(n);
   for (size_t b = 0; b < n; ++b) order[b] = static_cast<uint32_t>(b);
   // Scores are plain integers, so the comparison is a strict weak order.
@@ -347,19 +366,8 @@ Result<std::vector<std::vector<Value>>> aggregated_rows(const GraphView& g, cons
 }  // namespace
 
 uint32_t overlap_score(const GraphView& g, const Expr& e, Binding b, const Query& q) {
-  uint32_t score = 0;
-  std::vector<const Expr*> todo{&e};
-  while (!todo.empty()) {
-    const Expr* x = todo.back();
-    todo.pop_back();
-    if (const auto* in = std::get_if<Expr::Infix>(&x->v); in && (in->op == BinOp::And || in->op == BinOp::Or)) {
-      todo.push_back(in->rhs.get());
-      todo.push_back(in->lhs.get());
-      continue;
-    }
-    if (eval_bool(g, *x, b, q)) ++score;
-  }
-  return score;
+  std::vector<const Expr*> todo;
+  return score_with(todo, g, e, b, q);
 }
 
 std::vector<std::string> column_names(const Query& q) {
