@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "core/graph.h"
 #include "core/json.h"
@@ -66,9 +67,12 @@ void take_first_value(std::optional<std::string>& slot, const html::Selector& se
   if (!slot && sel.matches(n)) slot = element_value(n);
 }
 
-// The itemprop fields of one scope, or of the whole document.
+// The itemprop fields of one scope, or of the whole document. A value is
+// shared by every scope it was handed to: nested scopes must not each copy a
+// large element text.
 enum Field : size_t { NAME, PRICE, CURRENCY, IMAGE, URL, FIELD_COUNT };
-using Fields = std::array<std::optional<std::string>, FIELD_COUNT>;
+using SharedText = std::shared_ptr<const std::string>;
+using Fields = std::array<SharedText, FIELD_COUNT>;
 
 const html::Selector& field_selector(size_t f) {
   const Selectors& s = selectors();
@@ -104,7 +108,8 @@ class ScopeFields {
       if (first_lacking_[f] == stack_.size() || !field_selector(f).matches(n)) continue;
       std::optional<std::string> value = element_value(n);
       if (!value) continue;
-      for (size_t k = first_lacking_[f]; k < stack_.size(); ++k) fields_[stack_[k]][f] = value;
+      const SharedText shared = std::make_shared<const std::string>(std::move(*value));
+      for (size_t k = first_lacking_[f]; k < stack_.size(); ++k) fields_[stack_[k]][f] = shared;
       first_lacking_[f] = stack_.size();
     }
   }
@@ -197,9 +202,22 @@ struct PageScan {
   }
 };
 
-std::optional<std::string> absolutized(const std::optional<std::string>& url, const std::optional<std::string>& base) {
+std::optional<std::string> text_of(const SharedText& value) {
+  if (!value) return std::nullopt;
+  return *value;
+}
+
+std::optional<std::string> absolutized(const SharedText& url, const std::optional<std::string>& base) {
   if (!url) return std::nullopt;
   return absolutize(*url, base ? std::optional<std::string_view>(*base) : std::nullopt);
+}
+
+MicrodataProduct product_of(const Fields& f) {
+  MicrodataProduct p;
+  p.name = *f[NAME];
+  p.price = text_of(f[PRICE]);
+  p.currency = text_of(f[CURRENCY]);
+  return p;
 }
 
 }  // namespace
@@ -217,20 +235,25 @@ std::optional<std::string> element_value(html::Node element) {
 std::vector<MicrodataProduct> extract_from_dom(const html::Document& document) {
   PageScan page(document);
   std::vector<MicrodataProduct> products;
+  size_t named_scopes = 0;
+  const Fields* previous = nullptr;
   for (size_t scope : page.scopes) {
-    Fields& f = page.fields.of(scope);
+    const Fields& f = page.fields.of(scope);
     if (!f[NAME]) continue;
-    MicrodataProduct p;
-    p.name = std::move(*f[NAME]);
-    p.price = std::move(f[PRICE]);
-    p.currency = std::move(f[CURRENCY]);
+    ++named_scopes;
+    // A scope nested in the previous one that found exactly the same values
+    // (the same elements) makes the same product, whose second upsert would
+    // change nothing: it is left out, so nesting cannot multiply the list.
+    if (previous != nullptr && *previous == f) continue;
+    previous = &f;
+    MicrodataProduct p = product_of(f);
     p.image = absolutized(f[IMAGE], page.page_url);
     p.url = f[URL] ? absolutized(f[URL], page.page_url) : page.page_url;
     products.push_back(std::move(p));
   }
   // Page-level facts describe the page's one product; on a listing page they
   // belong to none of its products in particular.
-  if (products.size() == 1) {
+  if (named_scopes == 1) {
     products[0].description = page.description;
     products[0].product_id = page.product_id();
   }
@@ -238,12 +261,9 @@ std::vector<MicrodataProduct> extract_from_dom(const html::Document& document) {
 
   // No scope gave a product: the document's own first values, and the page
   // URL rather than any itemprop url.
-  Fields& f = page.fields.of(0);
+  const Fields& f = page.fields.of(0);
   if (!f[NAME]) return products;
-  MicrodataProduct p;
-  p.name = std::move(*f[NAME]);
-  p.price = std::move(f[PRICE]);
-  p.currency = std::move(f[CURRENCY]);
+  MicrodataProduct p = product_of(f);
   p.image = absolutized(f[IMAGE], page.page_url);
   p.url = page.page_url;
   p.description = page.description;

@@ -62,11 +62,13 @@ TEST(Microdata, ReadsScopedProducts) {
       // An empty content attribute is a value: the empty price.
       {R"(<div itemscope itemtype="x/Product"><i itemprop="name">A</i><b itemprop="price" content="">9</b></div>)",
        {"A|''|-|-|-|-|-"}},
-      // A nested scope is a product too, and its fields are visible from the
-      // outer scope.
-      {R"(<div itemscope itemtype="x/ProductGroup"><div itemscope itemtype="x/Product"><i itemprop="name">In</i>
+      // A nested scope's fields are visible from the outer scope. Both make
+      // the same product, listed once (a second upsert would change nothing);
+      // they are still two products, so the page-level facts stay out.
+      {R"(<meta name="description" content="d"><b data-product-id="77"></b>
+            <div itemscope itemtype="x/ProductGroup"><div itemscope itemtype="x/Product"><i itemprop="name">In</i>
             <b itemprop="price">5</b></div><i itemprop="name">Out</i></div>)",
-       {"In|'5'|-|-|-|-|-", "In|'5'|-|-|-|-|-"}},
+       {"In|'5'|-|-|-|-|-"}},
       // Each scope takes its own first values in document order: the outer
       // one keeps its earlier name and takes the inner price; a later sibling
       // scope sees none of the first one's values.
