@@ -1,6 +1,7 @@
 #include "core/json.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -181,11 +182,16 @@ std::string widen_big_integers(std::string_view text) {
       continue;
     }
     if (c == '-' || (c >= '0' && c <= '9')) {
+      // The whole number token: sign, integer digits, then any fraction or
+      // exponent, which keep the token a double and are copied as they are.
       size_t j = i + (c == '-' ? 1 : 0);
       while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
-      const bool integer = j == text.size() || (text[j] != '.' && text[j] != 'e' && text[j] != 'E');
+      const size_t int_end = j;
+      while (j < text.size() && (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '.' ||
+                                 text[j] == 'e' || text[j] == 'E' || text[j] == '+' || text[j] == '-'))
+        ++j;
       out.append(text.substr(i, j - i));
-      if (integer && !fits_64_bits(text.substr(i, j - i))) out += ".0";
+      if (j == int_end && !fits_64_bits(text.substr(i, j - i))) out += ".0";
       i = j;
       continue;
     }
