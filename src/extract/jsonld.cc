@@ -70,7 +70,17 @@ std::string suffixed(std::string_view product_id, std::string_view suffix) {
   return id;
 }
 
-void ingest_rating(GraphBuilder& builder, uint32_t product, const std::string& product_id, const json::Value& rating) {
+template <class Sink>
+void object_into(Sink& builder, const json::Value& value, const PriceScale& scale, std::optional<std::string_view> canonical,
+                 std::optional<std::string_view> parent_group_id);
+template <class Sink>
+void offers_into(Sink& builder, uint32_t product, std::string_view product_id, const json::Value& offers);
+template <class Sink>
+void named_entity_into(Sink& builder, const json::Value& product, std::string_view key, NodeKind kind, RelType rel,
+                       uint32_t product_index);
+
+template <class Sink>
+void ingest_rating(Sink& builder, uint32_t product, const std::string& product_id, const json::Value& rating) {
   const std::string id = suffixed(product_id, "#rating");
   json::Object props;
   std::string name;
@@ -88,7 +98,8 @@ void ingest_rating(GraphBuilder& builder, uint32_t product, const std::string& p
   builder.add_edge(product, RelType::AggregateRating, id);
 }
 
-void ingest_review(GraphBuilder& builder, uint32_t product, const std::string& product_id, const json::Value& review,
+template <class Sink>
+void ingest_review(Sink& builder, uint32_t product, const std::string& product_id, const json::Value& review,
                    size_t position) {
   const std::string id = numbered(product_id, "#review", position);
   json::Object props;
@@ -118,7 +129,8 @@ void ingest_review(GraphBuilder& builder, uint32_t product, const std::string& p
   builder.add_edge(index, RelType::Author, author_name);
 }
 
-void ingest_group(GraphBuilder& builder, const json::Value& group, const PriceScale& scale,
+template <class Sink>
+void ingest_group(Sink& builder, const json::Value& group, const PriceScale& scale,
                   std::optional<std::string_view> canonical) {
   std::optional<std::string_view> group_id;
   for (std::string_view key : {"productGroupID", "@id", "url"}) {
@@ -130,13 +142,14 @@ void ingest_group(GraphBuilder& builder, const json::Value& group, const PriceSc
   const json::Value* variants = group.get("hasVariant");
   if (variants == nullptr) return;
   if (variants->is_array()) {
-    for (const json::Value& v : variants->as_array()) ingest_object(builder, v, scale, canonical, group_id);
+    for (const json::Value& v : variants->as_array()) object_into(builder, v, scale, canonical, group_id);
   } else {
-    ingest_object(builder, *variants, scale, canonical, group_id);
+    object_into(builder, *variants, scale, canonical, group_id);
   }
 }
 
-void ingest_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale,
+template <class Sink>
+void ingest_product(Sink& builder, const json::Value& product, const PriceScale& scale,
                     std::optional<std::string_view> canonical, std::optional<std::string_view> parent_group_id) {
   std::string name;
   if (const std::string* n = product.get_string("name")) name = *n;
@@ -186,9 +199,9 @@ void ingest_product(GraphBuilder& builder, const json::Value& product, const Pri
 
   const uint32_t index = builder.upsert_node(NodeKind::Product, id, name, json::to_text(json::Value(std::move(props))));
 
-  ingest_named_entity(builder, product, "brand", NodeKind::Brand, RelType::Brand, index);
-  ingest_named_entity(builder, product, "manufacturer", NodeKind::Organization, RelType::Manufacturer, index);
-  if (const json::Value* offers = product.get("offers")) ingest_offers(builder, index, id, *offers);
+  named_entity_into(builder, product, "brand", NodeKind::Brand, RelType::Brand, index);
+  named_entity_into(builder, product, "manufacturer", NodeKind::Organization, RelType::Manufacturer, index);
+  if (const json::Value* offers = product.get("offers")) offers_into(builder, index, id, *offers);
   if (const json::Value* rating = product.get("aggregateRating")) ingest_rating(builder, index, id, *rating);
   if (const json::Value* reviews = product.get("review")) {
     if (reviews->is_array()) {
@@ -276,8 +289,11 @@ bool is_product_object(const json::Value& value) {
   return has_product_signal(value.as_object());
 }
 
-void ingest_object(GraphBuilder& builder, const json::Value& value, const PriceScale& scale,
-                   std::optional<std::string_view> canonical, std::optional<std::string_view> parent_group_id) {
+namespace {
+
+template <class Sink>
+void object_into(Sink& builder, const json::Value& value, const PriceScale& scale, std::optional<std::string_view> canonical,
+                 std::optional<std::string_view> parent_group_id) {
   if (!is_non_empty_object(value)) return;
   if (has_type(value, "ProductGroup")) {
     ingest_group(builder, value, scale, canonical);
@@ -286,7 +302,8 @@ void ingest_object(GraphBuilder& builder, const json::Value& value, const PriceS
   }
 }
 
-void ingest_offers(GraphBuilder& builder, uint32_t product, std::string_view product_id, const json::Value& offers) {
+template <class Sink>
+void offers_into(Sink& builder, uint32_t product, std::string_view product_id, const json::Value& offers) {
   auto one = [&](const json::Value& offer, const std::string& id) {
     std::string name;
     if (const json::Value* price = offer.get("price")) name = json::to_text(*price);
@@ -301,8 +318,9 @@ void ingest_offers(GraphBuilder& builder, uint32_t product, std::string_view pro
   }
 }
 
-void ingest_named_entity(GraphBuilder& builder, const json::Value& product, std::string_view key, NodeKind kind,
-                         RelType rel, uint32_t product_index) {
+template <class Sink>
+void named_entity_into(Sink& builder, const json::Value& product, std::string_view key, NodeKind kind, RelType rel,
+                       uint32_t product_index) {
   const json::Value* value = product.get(key);
   if (value == nullptr) return;
   std::string name;
@@ -318,6 +336,27 @@ void ingest_named_entity(GraphBuilder& builder, const json::Value& product, std:
   if (name.empty()) return;
   builder.upsert_node(kind, name, name, json::to_text(*value));
   builder.add_edge(product_index, rel, name);
+}
+
+}  // namespace
+
+void ingest_object(GraphBuilder& builder, const json::Value& value, const PriceScale& scale,
+                   std::optional<std::string_view> canonical, std::optional<std::string_view> parent_group_id) {
+  object_into(builder, value, scale, canonical, parent_group_id);
+}
+
+void ingest_object(RecordedWrites& writes, const json::Value& value, const PriceScale& scale,
+                   std::optional<std::string_view> canonical, std::optional<std::string_view> parent_group_id) {
+  object_into(writes, value, scale, canonical, parent_group_id);
+}
+
+void ingest_offers(GraphBuilder& builder, uint32_t product, std::string_view product_id, const json::Value& offers) {
+  offers_into(builder, product, product_id, offers);
+}
+
+void ingest_named_entity(GraphBuilder& builder, const json::Value& product, std::string_view key, NodeKind kind,
+                         RelType rel, uint32_t product_index) {
+  named_entity_into(builder, product, key, kind, rel, product_index);
 }
 
 }  // namespace vyr::extract

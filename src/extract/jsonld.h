@@ -47,6 +47,9 @@ bool is_product_object(const json::Value& value);
 void ingest_object(GraphBuilder& builder, const json::Value& value, const PriceScale& scale,
                    std::optional<std::string_view> canonical, std::optional<std::string_view> parent_group_id);
 
+void ingest_object(RecordedWrites& writes, const json::Value& value, const PriceScale& scale,
+                   std::optional<std::string_view> canonical, std::optional<std::string_view> parent_group_id);
+
 // Offer nodes for the product's "offers" value, each with an Offers edge.
 void ingest_offers(GraphBuilder& builder, uint32_t product, std::string_view product_id, const json::Value& offers);
 

@@ -157,6 +157,33 @@ void report_skip(const std::string& path, const Error& error) {
 
 }  // namespace
 
+uint32_t RecordedWrites::upsert_node(NodeKind kind, std::string_view id, std::string_view name, std::string_view props) {
+  ops_.push_back(Op{kind, RelType::Offers, NEW_NODE, text_.size(), id.size(), name.size(), props.size()});
+  text_.append(id).append(name).append(props);
+  return upserts_++;
+}
+
+void RecordedWrites::add_edge(uint32_t src, RelType rel, std::string_view dst_id) {
+  ops_.push_back(Op{NodeKind::Product, rel, src, text_.size(), dst_id.size(), 0, 0});
+  text_.append(dst_id);
+}
+
+void RecordedWrites::replay(GraphBuilder& builder) const {
+  std::vector<uint32_t> index;
+  index.reserve(upserts_);
+  const std::string_view text = text_;
+  for (const Op& op : ops_) {
+    const std::string_view a = text.substr(op.at, op.len_a);
+    if (op.src == NEW_NODE) {
+      const std::string_view name = text.substr(op.at + op.len_a, op.len_b);
+      const std::string_view props = text.substr(op.at + op.len_a + op.len_b, op.len_c);
+      index.push_back(builder.upsert_node(op.kind, a, name, props));
+    } else {
+      builder.add_edge(index[op.src], op.rel, a);
+    }
+  }
+}
+
 bool has_product_signal(const json::Object& object) {
   if (const json::Value* cents = object.find("price_cents"); cents != nullptr && !cents->is_null()) return true;
   for (std::string_view key : {"price", "image", "sku", "gtin", "gtin13", "mpn"}) {
@@ -204,6 +231,19 @@ PageResult extract_page(std::string_view html) {
   result.meta.origin = page_origin(html);
   result.extract = select_source(html, result.meta.canonical_url);
   if (!std::holds_alternative<page::Empty>(result.extract)) result.scale = PriceScale::from_html(html);
+  // JSON-LD ingestion depends only on this page, so it runs here, on the
+  // extraction thread, and the fold replays its builder calls.
+  std::optional<std::string_view> canonical;
+  if (result.meta.canonical_url) canonical = *result.meta.canonical_url;
+  if (auto* j = std::get_if<page::JsonLd>(&result.extract)) {
+    const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
+    j->writes.emplace();
+    for (const json::Value& object : j->objects) ingest_object(*j->writes, object, result.scale, single, std::nullopt);
+  } else if (auto* a = std::get_if<page::Analytics>(&result.extract)) {
+    const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
+    a->jsonld_writes.emplace();
+    for (const json::Value& object : a->jsonld) ingest_object(*a->jsonld_writes, object, result.scale, single, std::nullopt);
+  }
   return result;
 }
 
@@ -220,15 +260,23 @@ void ingest_into(GraphBuilder& builder, const PageResult& page) {
     for (const json::Value& product : a->ga_products) dom_attr::ingest_ga_product(builder, product, scale);
     // The canonical URL can only stand for a product's own URL when the page
     // describes a single product.
-    const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
-    for (const json::Value& object : a->jsonld) ingest_object(builder, object, scale, single, std::nullopt);
+    if (a->jsonld_writes) {
+      a->jsonld_writes->replay(builder);
+    } else {
+      const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
+      for (const json::Value& object : a->jsonld) ingest_object(builder, object, scale, single, std::nullopt);
+    }
   } else if (const auto* n = std::get_if<page::NextData>(&page.extract)) {
     for (const json::Value& product : n->products) next_data::ingest_next_product(builder, product, scale);
   } else if (const auto* m = std::get_if<page::Microdata>(&page.extract)) {
     microdata::ingest_microdata(builder, m->products, scale);
   } else if (const auto* j = std::get_if<page::JsonLd>(&page.extract)) {
-    const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
-    for (const json::Value& object : j->objects) ingest_object(builder, object, scale, single, std::nullopt);
+    if (j->writes) {
+      j->writes->replay(builder);
+    } else {
+      const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
+      for (const json::Value& object : j->objects) ingest_object(builder, object, scale, single, std::nullopt);
+    }
   } else if (const auto* h = std::get_if<page::Hypernova>(&page.extract)) {
     hypernova::ingest_hypernova(builder, h->products, scale, h->page_url, origin);
   }

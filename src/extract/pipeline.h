@@ -4,6 +4,8 @@
 // parallel and fold in page order, directory builds go one file at a time.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,33 @@ struct MicrodataProduct {
 // The JSON-LD objects of one page, flattened, in document order.
 using PageRecords = std::vector<json::Value>;
 
+// The builder calls of a page's JSON-LD ingestion, recorded on an
+// extraction thread and replayed on the folding thread in the same order:
+// ingestion reads nothing from the builder, so the replay gives exactly the
+// direct calls' result, and the serial fold is left with the upserts alone.
+class RecordedWrites {
+ public:
+  // Returns the upsert's position in the recording; edges name their source
+  // by that position.
+  uint32_t upsert_node(NodeKind kind, std::string_view id, std::string_view name, std::string_view props);
+  void add_edge(uint32_t src, RelType rel, std::string_view dst_id);
+  void replay(GraphBuilder& builder) const;
+  bool empty() const { return ops_.empty(); }
+
+ private:
+  static constexpr uint32_t NEW_NODE = UINT32_MAX;
+  struct Op {
+    NodeKind kind;
+    RelType rel;
+    uint32_t src;  // NEW_NODE for an upsert
+    size_t at;     // into text_: id (or destination), name, props
+    size_t len_a, len_b, len_c;
+  };
+  std::vector<Op> ops_;
+  std::string text_;
+  uint32_t upserts_ = 0;
+};
+
 // What one page yielded: exactly one source per page. The alternatives are
 // declared in the order of the source-selection stages' outcomes.
 namespace page {
@@ -40,6 +69,8 @@ struct Platform {
 struct Analytics {
   std::vector<json::Value> ga_products;
   std::vector<json::Value> jsonld;  // the page's JSON-LD Product objects, folded after
+  // The ingestion of `jsonld`, made by extract_page; folded instead of it.
+  std::optional<RecordedWrites> jsonld_writes = std::nullopt;
 };
 struct NextData {
   std::vector<json::Value> products;
@@ -49,6 +80,8 @@ struct Microdata {
 };
 struct JsonLd {
   PageRecords objects;
+  // The ingestion of `objects`, made by extract_page; folded instead of it.
+  std::optional<RecordedWrites> writes = std::nullopt;
 };
 struct Hypernova {
   std::vector<json::Value> products;
