@@ -37,7 +37,11 @@ std::vector<json::Value> find_ga_products(std::string_view html) {
   return out;
 }
 
-void ingest_ga_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale) {
+namespace {
+
+// Sink: GraphBuilder, or RecordedWrites for a replay on the folding thread.
+template <class Sink>
+void ingest_product_into(Sink& builder, const json::Value& product, const PriceScale& scale) {
   if (!product.is_object() || product.as_object().empty()) return;
   const std::string* id = product.get_string("id");
   if (id == nullptr || id->empty()) return;
@@ -62,6 +66,16 @@ void ingest_ga_product(GraphBuilder& builder, const json::Value& product, const 
     builder.upsert_node(NodeKind::Variant, variant_id, "", json::to_text(json::Value(std::move(props))));
     builder.add_edge(index, RelType::HasVariant, variant_id);
   }
+}
+
+}  // namespace
+
+void ingest_ga_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale) {
+  ingest_product_into(builder, product, scale);
+}
+
+void ingest_ga_product(RecordedWrites& writes, const json::Value& product, const PriceScale& scale) {
+  ingest_product_into(writes, product, scale);
 }
 
 }  // namespace vyr::extract::dom_attr

@@ -12,6 +12,7 @@
 
 #include "core/builder.h"
 #include "core/json.h"
+#include "extract/pipeline.h"
 #include "extract/price.h"
 
 namespace vyr::extract::dom_attr {
@@ -27,5 +28,7 @@ std::vector<json::Value> find_ga_products(std::string_view html);
 // Variant node with a HasVariant edge per object with a non-empty string
 // "key" in the JSON array that the "variations" string holds.
 void ingest_ga_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale);
+// The same calls, recorded on an extraction thread for a later replay.
+void ingest_ga_product(RecordedWrites& writes, const json::Value& product, const PriceScale& scale);
 
 }  // namespace vyr::extract::dom_attr

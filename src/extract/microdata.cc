@@ -272,7 +272,11 @@ std::vector<MicrodataProduct> extract_from_dom(const html::Document& document) {
   return products;
 }
 
-void ingest_microdata(GraphBuilder& builder, const std::vector<MicrodataProduct>& products, const PriceScale& scale) {
+namespace {
+
+// Sink: GraphBuilder, or RecordedWrites for a replay on the folding thread.
+template <class Sink>
+void ingest_into_sink(Sink& builder, const std::vector<MicrodataProduct>& products, const PriceScale& scale) {
   for (const MicrodataProduct& p : products) {
     const std::string& id = p.product_id ? *p.product_id : p.url ? *p.url : p.name;
     json::Object props;
@@ -293,6 +297,16 @@ void ingest_microdata(GraphBuilder& builder, const std::vector<MicrodataProduct>
     if (!has_product_signal(props)) continue;
     builder.upsert_node(NodeKind::Product, id, p.name, json::to_text(json::Value(std::move(props))));
   }
+}
+
+}  // namespace
+
+void ingest_microdata(GraphBuilder& builder, const std::vector<MicrodataProduct>& products, const PriceScale& scale) {
+  ingest_into_sink(builder, products, scale);
+}
+
+void ingest_microdata(RecordedWrites& writes, const std::vector<MicrodataProduct>& products, const PriceScale& scale) {
+  ingest_into_sink(writes, products, scale);
 }
 
 std::string absolutize(std::string_view url, std::optional<std::string_view> base) {

@@ -35,6 +35,8 @@ std::vector<MicrodataProduct> extract_from_dom(const html::Document& document);
 // One Product node per product with product evidence, id taken from its
 // product id, else url, else name. No edges.
 void ingest_microdata(GraphBuilder& builder, const std::vector<MicrodataProduct>& products, const PriceScale& scale);
+// The same calls, recorded on an extraction thread for a later replay.
+void ingest_microdata(RecordedWrites& writes, const std::vector<MicrodataProduct>& products, const PriceScale& scale);
 
 // `url` made absolute against the page URL `base`: "http..." URLs and
 // everything without a base come back unchanged; "//host/x" takes the base's

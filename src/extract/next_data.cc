@@ -227,7 +227,11 @@ std::string props_with_price(const json::Object& object, const PriceScale& scale
   return merged_text(object, verdict);
 }
 
-void ingest_next_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale) {
+namespace {
+
+// Sink: GraphBuilder, or RecordedWrites for a replay on the folding thread.
+template <class Sink>
+void ingest_product_into(Sink& builder, const json::Value& product, const PriceScale& scale) {
   if (!product.is_object()) return;
   const json::Object& object = product.as_object();
   const std::string name = first_str(object, PRODUCT_NAME_KEYS).value_or("");
@@ -259,6 +263,16 @@ void ingest_next_product(GraphBuilder& builder, const json::Value& product, cons
     builder.upsert_node(NodeKind::Variant, variant_id, variant_name, props_with_price(vo, scale));
     builder.add_edge(index, RelType::HasVariant, variant_id);
   }
+}
+
+}  // namespace
+
+void ingest_next_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale) {
+  ingest_product_into(builder, product, scale);
+}
+
+void ingest_next_product(RecordedWrites& writes, const json::Value& product, const PriceScale& scale) {
+  ingest_product_into(writes, product, scale);
 }
 
 }  // namespace vyr::extract::next_data

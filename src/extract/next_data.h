@@ -16,6 +16,7 @@
 
 #include "core/builder.h"
 #include "core/json.h"
+#include "extract/pipeline.h"
 #include "extract/price.h"
 
 namespace vyr::extract::next_data {
@@ -47,5 +48,7 @@ std::string props_with_price(const json::Object& object, const PriceScale& scale
 // "productId", "sku", "handle", else its name; nothing without either) and a
 // Variant node with a HasVariant edge per object of its first variant array.
 void ingest_next_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale);
+// The same calls, recorded on an extraction thread for a later replay.
+void ingest_next_product(RecordedWrites& writes, const json::Value& product, const PriceScale& scale);
 
 }  // namespace vyr::extract::next_data

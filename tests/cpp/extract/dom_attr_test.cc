@@ -74,6 +74,12 @@ TEST(DomAttr, IngestsProductsAndVariations) {
     GraphBuilder b;
     ingest_ga_product(b, json::parse(c.product).value(), PriceScale::empty());
     EXPECT_EQ(testing::dump(std::move(b)), c.nodes);
+    // Recorded on an extraction thread and replayed: the same graph.
+    RecordedWrites writes;
+    ingest_ga_product(writes, json::parse(c.product).value(), PriceScale::empty());
+    GraphBuilder replayed;
+    writes.replay(replayed);
+    EXPECT_EQ(testing::dump(std::move(replayed)), c.nodes);
   }
 }
 

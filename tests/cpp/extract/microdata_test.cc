@@ -179,6 +179,12 @@ TEST(Microdata, IngestsProductsWithEvidence) {
     GraphBuilder b;
     ingest_microdata(b, c.products, scale);
     EXPECT_EQ(testing::dump(std::move(b)), c.nodes);
+    // Recorded on an extraction thread and replayed: the same graph.
+    RecordedWrites writes;
+    ingest_microdata(writes, c.products, scale);
+    GraphBuilder replayed;
+    writes.replay(replayed);
+    EXPECT_EQ(testing::dump(std::move(replayed)), c.nodes);
   }
 }
 

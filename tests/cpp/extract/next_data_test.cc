@@ -151,6 +151,12 @@ TEST(NextData, IngestsProductsAndVariants) {
     GraphBuilder b;
     ingest_next_product(b, parse_json(c.product), PriceScale::empty());
     EXPECT_EQ(testing::dump(std::move(b)), c.nodes);
+    // Recorded on an extraction thread and replayed: the same graph.
+    RecordedWrites writes;
+    ingest_next_product(writes, parse_json(c.product), PriceScale::empty());
+    GraphBuilder replayed;
+    writes.replay(replayed);
+    EXPECT_EQ(testing::dump(std::move(replayed)), c.nodes);
   }
 }
 
