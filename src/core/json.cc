@@ -204,6 +204,7 @@ std::string widen_big_integers(std::string_view text) {
 }  // namespace
 
 std::optional<Value> parse(std::string_view text) {
+  if (text.data() == nullptr) text = std::string_view("", 0);  // the reader copies from it
   thread_local simdjson::dom::parser parser;
   // simdjson needs SIMDJSON_PADDING readable bytes past the end; it copies the
   // text into its own padded buffer when the input might not have them.

@@ -81,6 +81,8 @@ TEST(Json, RejectsInvalidDocuments) {
   }
 }
 
+TEST(Json, NullViewIsTheEmptyText) { EXPECT_FALSE(parse(std::string_view()).has_value()); }
+
 TEST(Json, NestingLimitIs128Levels) {
   EXPECT_TRUE(parse(nested(128)).has_value());
   EXPECT_FALSE(parse(nested(129)).has_value());
