@@ -150,6 +150,32 @@ PageExtract select_source(std::string_view html, std::optional<std::string>& can
   return page::Empty{};
 }
 
+// Folds the outcomes whose ingesters can also record their builder calls;
+// false for the others (storefront, Hypernova), which only ingest_into folds.
+template <class Sink>
+bool fold_recordable(Sink& sink, const PageResult& page) {
+  const PriceScale& scale = page.scale;
+  std::optional<std::string_view> canonical;
+  if (page.meta.canonical_url) canonical = *page.meta.canonical_url;
+  if (const auto* a = std::get_if<page::Analytics>(&page.extract)) {
+    for (const json::Value& product : a->ga_products) dom_attr::ingest_ga_product(sink, product, scale);
+    // The canonical URL can only stand for a product's own URL when the page
+    // describes a single product.
+    const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
+    for (const json::Value& object : a->jsonld) ingest_object(sink, object, scale, single, std::nullopt);
+  } else if (const auto* n = std::get_if<page::NextData>(&page.extract)) {
+    for (const json::Value& product : n->products) next_data::ingest_next_product(sink, product, scale);
+  } else if (const auto* m = std::get_if<page::Microdata>(&page.extract)) {
+    microdata::ingest_microdata(sink, m->products, scale);
+  } else if (const auto* j = std::get_if<page::JsonLd>(&page.extract)) {
+    const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
+    for (const json::Value& object : j->objects) ingest_object(sink, object, scale, single, std::nullopt);
+  } else if (!std::holds_alternative<page::Empty>(page.extract)) {
+    return false;
+  }
+  return true;
+}
+
 void report_skip(const std::string& path, const Error& error) {
   const Error& shown = error.cause() ? *error.cause() : error;
   std::fprintf(stderr, "vyr: skip %s: %s\n", quoted_path(path).c_str(), shown.message().c_str());
@@ -231,54 +257,25 @@ PageResult extract_page(std::string_view html) {
   result.meta.origin = page_origin(html);
   result.extract = select_source(html, result.meta.canonical_url);
   if (!std::holds_alternative<page::Empty>(result.extract)) result.scale = PriceScale::from_html(html);
-  // JSON-LD ingestion depends only on this page, so it runs here, on the
-  // extraction thread, and the fold replays its builder calls.
-  std::optional<std::string_view> canonical;
-  if (result.meta.canonical_url) canonical = *result.meta.canonical_url;
-  if (auto* j = std::get_if<page::JsonLd>(&result.extract)) {
-    const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
-    j->writes.emplace();
-    for (const json::Value& object : j->objects) ingest_object(*j->writes, object, result.scale, single, std::nullopt);
-  } else if (auto* a = std::get_if<page::Analytics>(&result.extract)) {
-    const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
-    a->jsonld_writes.emplace();
-    for (const json::Value& object : a->jsonld) ingest_object(*a->jsonld_writes, object, result.scale, single, std::nullopt);
-  }
+  // Ingestion depends only on this page, so where the source's ingesters can
+  // record, it runs here, on the extraction thread, and the fold replays it.
+  RecordedWrites writes;
+  if (fold_recordable(writes, result)) result.writes = std::move(writes);
   return result;
 }
 
 void ingest_into(GraphBuilder& builder, const PageResult& page) {
-  const PriceScale& scale = page.scale;
+  if (page.writes) {
+    page.writes->replay(builder);
+    return;
+  }
+  if (fold_recordable(builder, page)) return;
   std::optional<std::string_view> origin;
   if (page.meta.origin) origin = *page.meta.origin;
-  std::optional<std::string_view> canonical;
-  if (page.meta.canonical_url) canonical = *page.meta.canonical_url;
-
   if (const auto* p = std::get_if<page::Platform>(&page.extract)) {
-    for (const json::Value& product : p->products) platform_json::ingest_product(builder, product, scale, origin);
-  } else if (const auto* a = std::get_if<page::Analytics>(&page.extract)) {
-    for (const json::Value& product : a->ga_products) dom_attr::ingest_ga_product(builder, product, scale);
-    // The canonical URL can only stand for a product's own URL when the page
-    // describes a single product.
-    if (a->jsonld_writes) {
-      a->jsonld_writes->replay(builder);
-    } else {
-      const std::optional<std::string_view> single = a->jsonld.size() == 1 ? canonical : std::nullopt;
-      for (const json::Value& object : a->jsonld) ingest_object(builder, object, scale, single, std::nullopt);
-    }
-  } else if (const auto* n = std::get_if<page::NextData>(&page.extract)) {
-    for (const json::Value& product : n->products) next_data::ingest_next_product(builder, product, scale);
-  } else if (const auto* m = std::get_if<page::Microdata>(&page.extract)) {
-    microdata::ingest_microdata(builder, m->products, scale);
-  } else if (const auto* j = std::get_if<page::JsonLd>(&page.extract)) {
-    if (j->writes) {
-      j->writes->replay(builder);
-    } else {
-      const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
-      for (const json::Value& object : j->objects) ingest_object(builder, object, scale, single, std::nullopt);
-    }
+    for (const json::Value& product : p->products) platform_json::ingest_product(builder, product, page.scale, origin);
   } else if (const auto* h = std::get_if<page::Hypernova>(&page.extract)) {
-    hypernova::ingest_hypernova(builder, h->products, scale, h->page_url, origin);
+    hypernova::ingest_hypernova(builder, h->products, page.scale, h->page_url, origin);
   }
 }
 

@@ -69,8 +69,6 @@ struct Platform {
 struct Analytics {
   std::vector<json::Value> ga_products;
   std::vector<json::Value> jsonld;  // the page's JSON-LD Product objects, folded after
-  // The ingestion of `jsonld`, made by extract_page; folded instead of it.
-  std::optional<RecordedWrites> jsonld_writes = std::nullopt;
 };
 struct NextData {
   std::vector<json::Value> products;
@@ -80,8 +78,6 @@ struct Microdata {
 };
 struct JsonLd {
   PageRecords objects;
-  // The ingestion of `objects`, made by extract_page; folded instead of it.
-  std::optional<RecordedWrites> writes = std::nullopt;
 };
 struct Hypernova {
   std::vector<json::Value> products;
@@ -106,6 +102,9 @@ struct PageResult {
   PageExtract extract = page::Empty{};
   PriceScale scale = PriceScale::empty();
   PageMeta meta;
+  // The fold of this page, already made by extract_page on its thread for
+  // the sources whose ingesters can record; ingest_into replays it instead.
+  std::optional<RecordedWrites> writes = std::nullopt;
 };
 
 // Whether a candidate record carries enough product evidence to become a

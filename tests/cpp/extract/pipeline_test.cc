@@ -186,32 +186,30 @@ TEST(Pipeline, BatchFoldsInPageOrder) {
   EXPECT_TRUE(built({}).empty());
 }
 
-TEST(Pipeline, RecordedJsonLdWritesReplayAsDirectIngestion) {
+TEST(Pipeline, RecordedWritesReplayAsDirectIngestion) {
   const std::string canonical = R"(<link rel="canonical" href="https://s/products/x">)";
   const std::vector<std::string> pages = {
       canonical + jsonld(R"({"@type":"Product","name":"A","brand":"B","manufacturer":{"name":"B"},
           "offers":[{"price":"3"},{"price":"4"}],"aggregateRating":{"ratingValue":4},
           "review":[{"author":"Ann","reviewBody":"ok"},{"author":{"name":"Bo"}}]})"),
       jsonld(R"({"@type":"ProductGroup","productGroupID":"G","hasVariant":[{"@type":"Product","sku":"V"}]})"),
-      canonical + R"(<div data-ga-product='{"id":"g1","title":"G"}'></div>)" + jsonld(R"({"@type":"Product","name":"C"})"),
+      canonical + R"(<div data-ga-product='{"id":"g1","title":"G","variations":"[{\"key\":\"s\",\"price\":2}]"}'></div>)" +
+          jsonld(R"({"@type":"Product","name":"C"})"),
       "<p>$5</p>" + jsonld(R"([{"@type":"Organization","name":"O"},{"@type":"Product","name":"D","offers":{"url":"https://s/product/d"}}])"),
+      R"(<div itemscope itemtype="https://schema.org/Product"><span itemprop="name">M</span>
+         <span itemprop="price" content="4.00"></span></div>)",
+      R"(<script id="__NEXT_DATA__" type="application/json">{"props":{"items":[{"id":"n1","name":"N","price":"3.00"}]}}</script>)",
   };
   GraphBuilder replayed, direct;
   for (const std::string& html : pages) {
     PageResult r = extract_page(html);
+    ASSERT_TRUE(r.writes.has_value()) << html;
     ingest_into(replayed, r);
-    if (auto* j = std::get_if<page::JsonLd>(&r.extract)) {
-      ASSERT_TRUE(j->writes.has_value());
-      j->writes.reset();
-    }
-    if (auto* a = std::get_if<page::Analytics>(&r.extract)) {
-      ASSERT_TRUE(a->jsonld_writes.has_value());
-      a->jsonld_writes.reset();
-    }
+    r.writes.reset();
     ingest_into(direct, r);
   }
   const std::vector<std::string> lines = testing::dump(std::move(replayed));
-  EXPECT_EQ(lines.size(), 24u);  // 14 nodes, 10 edges
+  EXPECT_EQ(lines.size(), 28u) << ::testing::PrintToString(lines);  // 17 nodes, 11 edges
   EXPECT_EQ(lines, testing::dump(std::move(direct)));
 }
 
