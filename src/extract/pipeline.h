@@ -33,10 +33,10 @@ struct MicrodataProduct {
 // The JSON-LD objects of one page, flattened, in document order.
 using PageRecords = std::vector<json::Value>;
 
-// The builder calls of a page's JSON-LD ingestion, recorded on an
-// extraction thread and replayed on the folding thread in the same order:
-// ingestion reads nothing from the builder, so the replay gives exactly the
-// direct calls' result, and the serial fold is left with the upserts alone.
+// The builder calls of a page's ingestion, recorded on an extraction thread
+// and replayed on the folding thread in the same order: ingesters only write
+// to the builder and never read it, so the replay gives exactly the direct
+// calls' result, and the serial fold is left with the upserts alone.
 class RecordedWrites {
  public:
   // Returns the upsert's position in the recording; edges name their source
