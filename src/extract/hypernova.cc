@@ -9,6 +9,7 @@
 
 #include "extract/normalize.h"
 #include "extract/pipeline.h"
+#include "extract/text.h"
 
 namespace vyr::extract::hypernova {
 
@@ -62,7 +63,7 @@ size_t find_marker_in_script(std::string_view html) {
   size_t scanned = 0;                       // bytes before this were searched for "<"
   size_t last_lt = std::string_view::npos;  // the last "<" among them
   while (true) {
-    const size_t at = html.find(MARKER, from);
+    const size_t at = find_text(html, MARKER, from);
     if (at == std::string_view::npos) return at;
     const size_t lt = html.substr(scanned, at - scanned).rfind('<');
     if (lt != std::string_view::npos) last_lt = scanned + lt;
@@ -89,7 +90,7 @@ std::optional<Payload> find_hypernova(std::string_view html) {
   if (marker == std::string_view::npos) return std::nullopt;
   const size_t gt = html.find('>', marker);
   if (gt == std::string_view::npos) return std::nullopt;
-  const size_t close = html.find("</script>", gt + 1);
+  const size_t close = find_text(html, "</script>", gt + 1);
   if (close == std::string_view::npos) return std::nullopt;
 
   std::optional<json::Value> root = json::parse(unwrap_payload(html.substr(gt + 1, close - gt - 1)));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/graph.h"
+#include "extract/text.h"
 
 namespace vyr::extract::next_data {
 
@@ -48,14 +49,6 @@ std::string_view trim_space(std::string_view s) {
   return s;
 }
 
-// memmem: several times faster than string_view::find on page text, where
-// the first byte of a marker ('i', 'g') is common.
-size_t find_text(std::string_view hay, std::string_view needle, size_t from = 0) {
-  // Also keeps a null view (an empty page) away from memmem.
-  if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
-  const void* at = ::memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
-  return at == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(at) - hay.data());
-}
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -24,15 +24,14 @@
 #include "extract/next_data.h"
 #include "extract/normalize.h"
 #include "extract/platform_json.h"
+#include "extract/text.h"
 
 namespace vyr::extract {
 
 namespace {
 
-// glibc's memmem skips through a page much faster than string_view::find,
-// which stops at every occurrence of the needle's first byte.
 bool contains(std::string_view haystack, std::string_view needle) {
-  return ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
+  return find_text(haystack, needle) != std::string_view::npos;
 }
 
 // Decodes one UTF-8 character at s[i] (valid input), advancing i.
@@ -224,8 +223,8 @@ bool has_product_signal(const json::Object& object) {
 std::optional<std::string> page_canonical_url(std::string_view html) {
   std::string_view rest = html;
   for (;;) {
-    size_t at = rest.find(R"(rel="canonical")");
-    if (at == std::string_view::npos) at = rest.find("rel='canonical'");
+    size_t at = find_text(rest, R"(rel="canonical")");
+    if (at == std::string_view::npos) at = find_text(rest, "rel='canonical'");
     if (at == std::string_view::npos) return std::nullopt;
     size_t open = rest.rfind('<', at);
     size_t begin = open == std::string_view::npos ? 0 : open;
@@ -243,9 +242,9 @@ std::optional<std::string> page_canonical_url(std::string_view html) {
 }
 
 std::optional<std::string> page_origin(std::string_view html) {
-  size_t og = html.find("og:url");
+  size_t og = find_text(html, "og:url");
   if (og == std::string_view::npos) return std::nullopt;
-  size_t content = html.find("content=", og);
+  size_t content = find_text(html, "content=", og);
   if (content == std::string_view::npos) return std::nullopt;
   std::optional<std::string_view> value = quoted_at(html, content + 8);
   if (!value) return std::nullopt;

@@ -5,6 +5,7 @@
 
 #include "extract/normalize.h"
 #include "extract/pipeline.h"
+#include "extract/text.h"
 
 namespace vyr::extract::platform_json {
 
@@ -72,7 +73,7 @@ const json::Value* range_min_price(const json::Value& product) {
 
 std::optional<std::vector<json::Value>> find_products_array(std::string_view html) {
   for (std::string_view key : ARRAY_KEYS) {
-    const size_t at = html.find(key);
+    const size_t at = find_text(html, key);
     if (at == std::string_view::npos) continue;
     const size_t open = html.find('[', at);
     if (open == std::string_view::npos) continue;

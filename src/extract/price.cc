@@ -1,4 +1,5 @@
 #include "extract/price.h"
+#include "extract/text.h"
 
 #include <algorithm>
 #include <array>
@@ -146,7 +147,7 @@ std::optional<uint64_t> whole_part(std::string_view run) {
 std::string_view detect_currency(std::string_view page) {
   for (std::string_view key : {std::string_view("\"priceCurrency\""), std::string_view("\"currency_code\""),
                                std::string_view("\"currency\"")}) {
-    const size_t at = page.find(key);
+    const size_t at = find_text(page, key);
     if (at == std::string_view::npos) continue;
     const std::string_view window = page.substr(at + key.size(), 16);
     for (size_t k = 0; k + 3 <= window.size(); ++k) {
@@ -166,7 +167,7 @@ std::string_view detect_currency(std::string_view page) {
       {"\u20A9", "KRW"}, {"NT$", "TWD"},    {"NT\uFF04", "TWD"},
   };
   for (const auto& [sign, code] : SIGNS)
-    if (page.find(sign) != std::string_view::npos) return known_currency(code);
+    if (find_text(page, sign) != std::string_view::npos) return known_currency(code);
   return {};
 }
 
