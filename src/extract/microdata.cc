@@ -8,38 +8,12 @@
 #include "core/graph.h"
 #include "core/json.h"
 #include "extract/normalize.h"
+#include "extract/text.h"
 
 namespace vyr::extract::microdata {
 
 namespace {
 
-// The Unicode White_Space characters, as UTF-8.
-constexpr std::array<std::string_view, 25> UNICODE_SPACES = {
-    "\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80",
-    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
-    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
-    "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
-};
-
-size_t leading_space(std::string_view s) {
-  for (std::string_view sp : UNICODE_SPACES) {
-    if (s.starts_with(sp)) return sp.size();
-  }
-  return 0;
-}
-
-size_t trailing_space(std::string_view s) {
-  for (std::string_view sp : UNICODE_SPACES) {
-    if (s.ends_with(sp)) return sp.size();
-  }
-  return 0;
-}
-
-std::string_view trim_space(std::string_view s) {
-  while (size_t n = leading_space(s)) s.remove_prefix(n);
-  while (size_t n = trailing_space(s)) s.remove_suffix(n);
-  return s;
-}
 
 // Compiled on first use; C++ initialises function-local statics once, even
 // when several extraction threads arrive at the same moment.
@@ -227,7 +201,7 @@ std::optional<std::string> element_value(html::Node element) {
     if (std::optional<std::string_view> v = element.attr(attr)) return std::string(*v);
   }
   std::string text = element.text();
-  std::string_view trimmed = trim_space(text);
+  std::string_view trimmed = trim_unicode_space(text);
   if (trimmed.empty()) return std::nullopt;
   return std::string(trimmed);
 }
@@ -291,7 +265,7 @@ void ingest_into_sink(Sink& builder, const std::vector<MicrodataProduct>& produc
     if (p.currency) props.set("currency", *p.currency);
     if (p.image) props.set("image", *p.image);
     if (p.description) {
-      std::string_view d = trim_space(*p.description);
+      std::string_view d = trim_unicode_space(*p.description);
       if (!d.empty()) props.set("description", std::string(d));
     }
     if (!has_product_signal(props)) continue;

@@ -24,30 +24,6 @@ constexpr std::array<std::string_view, 4> VARIANT_ARRAY_KEYS = {"variants", "var
 constexpr std::array<std::string_view, 2> VARIANT_ID_KEYS = {"id", "sku"};
 constexpr std::array<std::string_view, 2> VARIANT_NAME_KEYS = {"title", "name"};
 
-// The Unicode White_Space characters, as UTF-8.
-constexpr std::array<std::string_view, 25> UNICODE_SPACES = {
-    "\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80",
-    "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83", "\xE2\x80\x84", "\xE2\x80\x85",
-    "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
-    "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80",
-};
-
-std::string_view trim_space(std::string_view s) {
-  auto strip_one = [&](bool front) {
-    for (std::string_view sp : UNICODE_SPACES) {
-      if (front ? s.starts_with(sp) : s.ends_with(sp)) {
-        front ? s.remove_prefix(sp.size()) : s.remove_suffix(sp.size());
-        return true;
-      }
-    }
-    return false;
-  };
-  while (strip_one(true)) {
-  }
-  while (strip_one(false)) {
-  }
-  return s;
-}
 
 
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -142,7 +118,7 @@ std::optional<json::Value> find_next_data(std::string_view html) {
   if (gt == std::string_view::npos) return std::nullopt;
   size_t end = find_text(html, SCRIPT_END, gt + 1);
   if (end == std::string_view::npos) return std::nullopt;
-  return json::parse(trim_space(html.substr(gt + 1, end - gt - 1)));
+  return json::parse(trim_unicode_space(html.substr(gt + 1, end - gt - 1)));
 }
 
 bool is_product_like(const json::Object& object, std::span<const std::string_view> needles) {

@@ -34,36 +34,6 @@ bool contains(std::string_view haystack, std::string_view needle) {
   return find_text(haystack, needle) != std::string_view::npos;
 }
 
-// Decodes one UTF-8 character at s[i] (valid input), advancing i.
-char32_t next_char(std::string_view s, size_t& i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  if (i + n > s.size()) n = s.size() - i;
-  char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
-  for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-  i += n;
-  return cp;
-}
-
-// Unicode White_Space.
-bool is_unicode_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-std::string_view trim_unicode_space(std::string_view s) {
-  size_t begin = 0;
-  while (begin < s.size()) {
-    size_t next = begin;
-    if (!is_unicode_space(next_char(s, next))) break;
-    begin = next;
-  }
-  size_t end = begin;
-  for (size_t i = begin; i < s.size();) {
-    if (!is_unicode_space(next_char(s, i))) end = i;
-  }
-  return s.substr(begin, end - begin);
-}
 
 // The text between the quote at s[pos] (double or single) and the next same
 // quote, or nothing.

@@ -16,4 +16,8 @@ inline size_t find_text(std::string_view hay, std::string_view needle, size_t fr
   return at == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(at) - hay.data());
 }
 
+// `s` without Unicode White_Space characters at either end. Stray bytes that
+// are not UTF-8 count as text, not space.
+std::string_view trim_unicode_space(std::string_view s);
+
 }  // namespace vyr::extract
