@@ -1,11 +1,7 @@
 #include "extract/hypernova.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
-
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include "extract/normalize.h"
 #include "extract/pipeline.h"
