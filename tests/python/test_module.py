@@ -35,9 +35,9 @@ def test_second_initialisation_is_refused():
     # A fresh interpreter loads the module, then calls its init a second time.
     code = (
         "import importlib.machinery, importlib.util, vyr\n"
-        "spec = importlib.util.spec_from_file_location('vyr', vyr.__file__)\n"
+        "found = importlib.util.spec_from_file_location('vyr', vyr.__file__)\n"
         "try:\n"
-        "    importlib.util.module_from_spec(spec)\n"
+        "    importlib.util.module_from_spec(found)\n"
         "except ImportError as e:\n"
         "    print('refused', e)\n"
     )
