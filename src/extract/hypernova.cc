@@ -46,14 +46,6 @@ size_t find_marker_in_script(std::string_view html) {
   }
 }
 
-std::optional<std::string> id_text(const json::Value* id) {
-  if (id == nullptr) return std::nullopt;
-  if (id->is_string() && !id->as_string().empty()) return id->as_string();
-  if (id->type() == json::Value::Type::Int) return std::to_string(id->as_int());
-  if (id->type() == json::Value::Type::UInt && id->as_uint() <= static_cast<uint64_t>(INT64_MAX))
-    return std::to_string(id->as_uint());
-  return std::nullopt;
-}
 
 }  // namespace
 

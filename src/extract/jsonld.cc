@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "extract/normalize.h"
+#include "extract/text.h"
 
 namespace vyr::extract {
 
@@ -45,13 +46,7 @@ std::string string_or(const json::Value& v, const std::string& fallback) {
 }
 
 std::string product_id_of(const json::Value& product, const std::string& name) {
-  if (const json::Value* id = product.get("productId")) {
-    if (id->is_string() && !id->as_string().empty()) return id->as_string();
-    if (id->type() == json::Value::Type::Int) return std::to_string(id->as_int());
-    if (id->type() == json::Value::Type::UInt && id->as_uint() <= static_cast<uint64_t>(INT64_MAX)) {
-      return std::to_string(id->as_uint());
-    }
-  }
+  if (std::optional<std::string> id = id_text(product.get("productId"))) return *id;
   for (std::string_view key : {"@id", "sku", "url"}) {
     if (const json::Value* v = product.get(key)) return string_or(*v, name);
   }

@@ -68,19 +68,6 @@ bool is_collection_key(std::string_view key) {
   return false;
 }
 
-// An id from a non-empty string or an integer that fits int64.
-std::optional<std::string> id_text(const json::Value& v) {
-  switch (v.type()) {
-    case json::Value::Type::String:
-      if (!v.as_string().empty()) return v.as_string();
-      return std::nullopt;
-    case json::Value::Type::UInt:
-      if (v.as_uint() <= static_cast<uint64_t>(INT64_MAX)) return std::to_string(v.as_uint());
-      return std::nullopt;
-    case json::Value::Type::Int: return std::to_string(v.as_int());
-    default: return std::nullopt;
-  }
-}
 
 // The compact text of `base` with `overrides` written over it: what
 // json::to_text prints for the merged object, without copying `base` (a
@@ -206,7 +193,7 @@ void ingest_product_into(Sink& builder, const json::Value& product, const PriceS
   const std::string name = first_str(object, PRODUCT_NAME_KEYS).value_or("");
   std::optional<std::string> id;
   for (std::string_view key : PRODUCT_ID_KEYS) {
-    if (const json::Value* v = object.find(key)) id = id_text(*v);
+    if (const json::Value* v = object.find(key)) id = id_text(v);
     if (id) break;
   }
   if (!id) {

@@ -49,15 +49,6 @@ bool is_content_block_list(const json::Array& items) {
   return true;
 }
 
-// An integer id that fits a signed 64-bit value, or a non-empty string.
-std::optional<std::string> id_text(const json::Value* id) {
-  if (id == nullptr) return std::nullopt;
-  if (id->is_string() && !id->as_string().empty()) return id->as_string();
-  if (id->type() == json::Value::Type::Int) return std::to_string(id->as_int());
-  if (id->type() == json::Value::Type::UInt && id->as_uint() <= static_cast<uint64_t>(INT64_MAX))
-    return std::to_string(id->as_uint());
-  return std::nullopt;
-}
 
 std::string text_or_empty(const json::Value* v) { return v != nullptr && v->is_string() ? v->as_string() : ""; }
 

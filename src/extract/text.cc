@@ -33,4 +33,18 @@ std::string_view trim_unicode_space(std::string_view s) {
   return s.substr(begin, end - begin);
 }
 
+std::optional<std::string> id_text(const json::Value* v) {
+  if (v == nullptr) return std::nullopt;
+  switch (v->type()) {
+    case json::Value::Type::String:
+      if (v->as_string().empty()) return std::nullopt;
+      return v->as_string();
+    case json::Value::Type::UInt:
+      if (v->as_uint() > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+      return std::to_string(v->as_uint());
+    case json::Value::Type::Int: return std::to_string(v->as_int());
+    default: return std::nullopt;
+  }
+}
+
 }  // namespace vyr::extract
