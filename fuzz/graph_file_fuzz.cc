@@ -14,6 +14,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vyr::Result<vyr::GraphView> view = vyr::LoadedGraph::check(bytes);
   if (!view.ok()) return 0;
   const vyr::GraphView& g = *view;
+  // The one-pass acceptance must agree with the step-by-step checks.
+  const size_t root = bytes.size() - vyr::ROOT_RECORD_SIZE;
+  uint32_t version;
+  std::memcpy(&version, bytes.data() + root + 4, 4);
+  if (!vyr::validate_invariants(bytes.data() + root, version, g).ok()) __builtin_trap();
+  for (const vyr::Node& n : g.nodes)
+    if (static_cast<uint8_t>(n.kind) >= vyr::NODE_KIND_COUNT) __builtin_trap();
+  for (const vyr::Edge& e : g.edges)
+    if (static_cast<uint8_t>(e.rel) >= vyr::REL_TYPE_COUNT) __builtin_trap();
+  for (const vyr::Edge& e : g.in_edges)
+    if (static_cast<uint8_t>(e.rel) >= vyr::REL_TYPE_COUNT) __builtin_trap();
   size_t touched = 0;
   for (uint32_t i = 0; i < g.node_count(); ++i) {
     const vyr::Node& n = g.nodes[i];
