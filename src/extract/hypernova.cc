@@ -71,7 +71,11 @@ std::optional<Payload> find_hypernova(std::string_view html) {
   return payload;
 }
 
-void ingest_hypernova(GraphBuilder& builder, const std::vector<json::Value>& products, const PriceScale& scale,
+namespace {
+
+// Sink: GraphBuilder, or RecordedWrites for a replay on the folding thread.
+template <class Sink>
+void ingest_into_sink(Sink& builder, const std::vector<json::Value>& products, const PriceScale& scale,
                       std::string_view page_url, std::optional<std::string_view> origin) {
   for (const json::Value& product : products) {
     if (!product.is_object() || product.as_object().empty()) continue;
@@ -111,6 +115,18 @@ void ingest_hypernova(GraphBuilder& builder, const std::vector<json::Value>& pro
     if (!has_product_signal(props)) continue;
     builder.upsert_node(NodeKind::Product, *id, name, json::to_text(json::Value(std::move(props))));
   }
+}
+
+}  // namespace
+
+void ingest_hypernova(GraphBuilder& builder, const std::vector<json::Value>& products, const PriceScale& scale,
+                      std::string_view page_url, std::optional<std::string_view> origin) {
+  ingest_into_sink(builder, products, scale, page_url, origin);
+}
+
+void ingest_hypernova(RecordedWrites& writes, const std::vector<json::Value>& products, const PriceScale& scale,
+                      std::string_view page_url, std::optional<std::string_view> origin) {
+  ingest_into_sink(writes, products, scale, page_url, origin);
 }
 
 }  // namespace vyr::extract::hypernova

@@ -14,6 +14,7 @@
 
 #include "core/builder.h"
 #include "core/json.h"
+#include "extract/pipeline.h"
 #include "extract/price.h"
 
 namespace vyr::extract::hypernova {
@@ -33,6 +34,9 @@ std::optional<Payload> find_hypernova(std::string_view html);
 // the first description image) and images made absolute against `origin`,
 // and `page_url` as every product's "url". No edges.
 void ingest_hypernova(GraphBuilder& builder, const std::vector<json::Value>& products, const PriceScale& scale,
+                      std::string_view page_url, std::optional<std::string_view> origin);
+// The same calls, recorded on an extraction thread for a later replay.
+void ingest_hypernova(RecordedWrites& writes, const std::vector<json::Value>& products, const PriceScale& scale,
                       std::string_view page_url, std::optional<std::string_view> origin);
 
 }  // namespace vyr::extract::hypernova

@@ -119,14 +119,18 @@ PageExtract select_source(std::string_view html, std::optional<std::string>& can
   return page::Empty{};
 }
 
-// Folds the outcomes whose ingesters can also record their builder calls;
-// false for the others (storefront, Hypernova), which only ingest_into folds.
+// Folds one page through its source's ingesters. Sink: GraphBuilder, or
+// RecordedWrites for a replay on the folding thread.
 template <class Sink>
-bool fold_recordable(Sink& sink, const PageResult& page) {
+void fold_page(Sink& sink, const PageResult& page) {
   const PriceScale& scale = page.scale;
   std::optional<std::string_view> canonical;
   if (page.meta.canonical_url) canonical = *page.meta.canonical_url;
-  if (const auto* a = std::get_if<page::Analytics>(&page.extract)) {
+  std::optional<std::string_view> origin;
+  if (page.meta.origin) origin = *page.meta.origin;
+  if (const auto* p = std::get_if<page::Platform>(&page.extract)) {
+    for (const json::Value& product : p->products) platform_json::ingest_product(sink, product, scale, origin);
+  } else if (const auto* a = std::get_if<page::Analytics>(&page.extract)) {
     for (const json::Value& product : a->ga_products) dom_attr::ingest_ga_product(sink, product, scale);
     // The canonical URL can only stand for a product's own URL when the page
     // describes a single product.
@@ -139,10 +143,9 @@ bool fold_recordable(Sink& sink, const PageResult& page) {
   } else if (const auto* j = std::get_if<page::JsonLd>(&page.extract)) {
     const std::optional<std::string_view> single = count_products(j->objects) == 1 ? canonical : std::nullopt;
     for (const json::Value& object : j->objects) ingest_object(sink, object, scale, single, std::nullopt);
-  } else if (!std::holds_alternative<page::Empty>(page.extract)) {
-    return false;
+  } else if (const auto* h = std::get_if<page::Hypernova>(&page.extract)) {
+    hypernova::ingest_hypernova(sink, h->products, scale, h->page_url, origin);
   }
-  return true;
 }
 
 void report_skip(const std::string& path, const Error& error) {
@@ -226,10 +229,11 @@ PageResult extract_page(std::string_view html) {
   result.meta.origin = page_origin(html);
   result.extract = select_source(html, result.meta.canonical_url);
   if (!std::holds_alternative<page::Empty>(result.extract)) result.scale = PriceScale::from_html(html);
-  // Ingestion depends only on this page, so where the source's ingesters can
-  // record, it runs here, on the extraction thread, and the fold replays it.
+  // Ingestion depends only on this page, so it runs here, on the extraction
+  // thread, and the fold replays it.
   RecordedWrites writes;
-  if (fold_recordable(writes, result)) result.writes = std::move(writes);
+  fold_page(writes, result);
+  result.writes = std::move(writes);
   return result;
 }
 
@@ -238,19 +242,14 @@ void ingest_into(GraphBuilder& builder, const PageResult& page) {
     page.writes->replay(builder);
     return;
   }
-  if (fold_recordable(builder, page)) return;
-  std::optional<std::string_view> origin;
-  if (page.meta.origin) origin = *page.meta.origin;
-  if (const auto* p = std::get_if<page::Platform>(&page.extract)) {
-    for (const json::Value& product : p->products) platform_json::ingest_product(builder, product, page.scale, origin);
-  } else if (const auto* h = std::get_if<page::Hypernova>(&page.extract)) {
-    hypernova::ingest_hypernova(builder, h->products, page.scale, h->page_url, origin);
-  }
+  fold_page(builder, page);
 }
 
 void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pages) {
   const size_t n = pages.size();
-  std::vector<PageResult> results(n);
+  // Only each page's recorded fold is kept: the extracted values it was made
+  // from are freed on the worker that made them, not on the folding thread.
+  std::vector<RecordedWrites> results(n);
   // Largest pages first, each taken by whichever worker is free: one big page
   // picked up last would otherwise leave the other workers idle at the end.
   std::vector<size_t> order(n);
@@ -266,7 +265,8 @@ void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pa
       tbb::blocked_range<size_t>(0, workers, 1),
       [&](const tbb::blocked_range<size_t>&) {
         for (size_t k = next.fetch_add(1); k < n && !tbb::is_current_task_group_canceling(); k = next.fetch_add(1)) {
-          results[order[k]] = extract_page(pages[order[k]]);
+          PageResult page = extract_page(pages[order[k]]);
+          if (page.writes) results[order[k]] = std::move(*page.writes);
           writes.fetch_add(1, std::memory_order_relaxed);
         }
       },
@@ -275,9 +275,9 @@ void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pa
     const std::string message = "expected " + std::to_string(n) + " total writes, but got " + std::to_string(done);
     raise_fault(message.c_str());
   }
-  for (PageResult& r : results) {
-    ingest_into(builder, r);
-    r = PageResult{};  // drop each page's data once it is folded
+  for (RecordedWrites& r : results) {
+    r.replay(builder);
+    r = RecordedWrites{};  // drop each page's data once it is folded
   }
 }
 

@@ -102,8 +102,8 @@ struct PageResult {
   PageExtract extract = page::Empty{};
   PriceScale scale = PriceScale::empty();
   PageMeta meta;
-  // The fold of this page, already made by extract_page on its thread for
-  // the sources whose ingesters can record; ingest_into replays it instead.
+  // The fold of this page, recorded by extract_page on its thread;
+  // ingest_into replays it instead of running the ingesters again.
   std::optional<RecordedWrites> writes = std::nullopt;
 };
 

@@ -90,8 +90,12 @@ std::optional<Decimal> reference_amount(const json::Value& product) {
   return std::nullopt;
 }
 
-void ingest_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale,
-                    std::optional<std::string_view> origin) {
+namespace {
+
+// Sink: GraphBuilder, or RecordedWrites for a replay on the folding thread.
+template <class Sink>
+void ingest_product_into(Sink& builder, const json::Value& product, const PriceScale& scale,
+                         std::optional<std::string_view> origin) {
   if (!product.is_object() || product.as_object().empty()) return;
 
   std::string name;
@@ -150,6 +154,18 @@ void ingest_product(GraphBuilder& builder, const json::Value& product, const Pri
                         with_normalized_price(*price_range, range_min_price(product), scale, reference));
     builder.add_edge(index, RelType::HasVariant, range_id);
   }
+}
+
+}  // namespace
+
+void ingest_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale,
+                    std::optional<std::string_view> origin) {
+  ingest_product_into(builder, product, scale, origin);
+}
+
+void ingest_product(RecordedWrites& writes, const json::Value& product, const PriceScale& scale,
+                    std::optional<std::string_view> origin) {
+  ingest_product_into(writes, product, scale, origin);
 }
 
 }  // namespace vyr::extract::platform_json

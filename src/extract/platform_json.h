@@ -18,6 +18,7 @@
 #include "core/builder.h"
 #include "core/json.h"
 #include "extract/decimal.h"
+#include "extract/pipeline.h"
 #include "extract/price.h"
 
 namespace vyr::extract::platform_json {
@@ -38,6 +39,9 @@ std::optional<Decimal> reference_amount(const json::Value& product);
 // "price_range", each tied to the product by a HasVariant edge. Elements
 // without an id or without product evidence write nothing.
 void ingest_product(GraphBuilder& builder, const json::Value& product, const PriceScale& scale,
+                    std::optional<std::string_view> origin);
+// The same calls, recorded on an extraction thread for a later replay.
+void ingest_product(RecordedWrites& writes, const json::Value& product, const PriceScale& scale,
                     std::optional<std::string_view> origin);
 
 }  // namespace vyr::extract::platform_json
