@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <numeric>
 #include <string>
+#include <thread>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -250,24 +250,51 @@ void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pa
   // Only each page's recorded fold is kept: the extracted values it was made
   // from are freed on the worker that made them, not on the folding thread.
   std::vector<RecordedWrites> results(n);
-  // Largest pages first, each taken by whichever worker is free: one big page
-  // picked up last would otherwise leave the other workers idle at the end.
-  std::vector<size_t> order(n);
-  std::iota(order.begin(), order.end(), size_t{0});
+  std::vector<std::atomic<bool>> ready(n);
+  // Pages are taken in page order, so that the fold below can follow close
+  // behind the extraction; only pages far larger than the rest go first
+  // (largest first), since one of them picked up last would leave the other
+  // workers idle at the end.
+  size_t total = 0;
+  for (const std::string& p : pages) total += p.size();
+  const size_t big = n == 0 ? 0 : 4 * (total / n) + 1;
+  std::vector<size_t> order;
+  order.reserve(n);
+  for (size_t i = 0; i < n; ++i)
+    if (pages[i].size() >= big) order.push_back(i);
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return pages[a].size() > pages[b].size(); });
+  for (size_t i = 0; i < n; ++i)
+    if (pages[i].size() < big) order.push_back(i);
+
+  // The builder is touched only on the calling thread. It folds, in page
+  // order, every page whose extraction has finished, each time it has
+  // finished one of its own, and the rest once all are done; so the fold
+  // mostly overlaps the other workers' extraction instead of following it.
+  const std::thread::id caller = std::this_thread::get_id();
+  size_t folded = 0;
+  auto fold_ready = [&] {
+    for (; folded < n && ready[folded].load(std::memory_order_acquire); ++folded) {
+      results[folded].replay(builder);
+      results[folded] = RecordedWrites{};  // drop each page's data once it is folded
+    }
+  };
   std::atomic<size_t> next{0};
   std::atomic<size_t> writes{0};
   const size_t workers = std::max<size_t>(1, std::min<size_t>(n, tbb::this_task_arena::max_concurrency()));
-  // Each page is written at its own index, so folding below follows page
-  // order whatever the order in which workers finished. An exception in a
-  // worker (a Fault) ends the others' loops and is rethrown here.
+  // Each page is written at its own index, so folding follows page order
+  // whatever the order in which workers finished. An exception in a worker
+  // (a Fault) ends the others' loops and is rethrown here.
   tbb::parallel_for(
       tbb::blocked_range<size_t>(0, workers, 1),
       [&](const tbb::blocked_range<size_t>&) {
+        const bool folds = std::this_thread::get_id() == caller;
         for (size_t k = next.fetch_add(1); k < n && !tbb::is_current_task_group_canceling(); k = next.fetch_add(1)) {
-          PageResult page = extract_page(pages[order[k]]);
-          if (page.writes) results[order[k]] = std::move(*page.writes);
+          const size_t i = order[k];
+          PageResult page = extract_page(pages[i]);
+          if (page.writes) results[i] = std::move(*page.writes);
+          ready[i].store(true, std::memory_order_release);
           writes.fetch_add(1, std::memory_order_relaxed);
+          if (folds) fold_ready();
         }
       },
       tbb::simple_partitioner());
@@ -275,10 +302,7 @@ void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pa
     const std::string message = "expected " + std::to_string(n) + " total writes, but got " + std::to_string(done);
     raise_fault(message.c_str());
   }
-  for (RecordedWrites& r : results) {
-    r.replay(builder);
-    r = RecordedWrites{};  // drop each page's data once it is folded
-  }
+  fold_ready();
 }
 
 GraphBuilder build_from_files(const std::vector<std::string>& paths) {

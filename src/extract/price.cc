@@ -1,12 +1,16 @@
 #include "extract/price.h"
-#include "extract/text.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 
+#include <emmintrin.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
+
+#include "core/utf8.h"
+#include "extract/text.h"
 
 namespace vyr::extract {
 
@@ -66,22 +70,27 @@ size_t find_closing_tag(std::string_view page, size_t from, std::string_view nam
 // never reach the text, and character references stay undecoded.
 std::string visible_text(std::string_view page) {
   std::string text;
-  text.reserve(page.size() / 8);
+  text.reserve(page.size() / 4);
   size_t i = 0;
   while (i < page.size()) {
     const void* hit = std::memchr(page.data() + i, '<', page.size() - i);
     const size_t lt = hit == nullptr ? page.size() : static_cast<size_t>(static_cast<const char*>(hit) - page.data());
     text.append(page.data() + i, lt - i);
     if (lt == page.size()) break;
-    if (auto end = skip_block(page, lt, "script")) {
-      i = *end;
-    } else if (auto end2 = skip_block(page, lt, "style")) {
-      i = *end2;
-    } else {
-      const size_t gt = page.find('>', lt + 1);
-      i = gt == std::string_view::npos ? page.size() : gt + 1;
-      text.push_back(' ');
+    // Both skipped elements begin with an "s": most tags are settled by one test.
+    if (lt + 1 < page.size() && ascii_lower(page[lt + 1]) == 's') {
+      if (auto end = skip_block(page, lt, "script")) {
+        i = *end;
+        continue;
+      }
+      if (auto end = skip_block(page, lt, "style")) {
+        i = *end;
+        continue;
+      }
     }
+    const void* gt = std::memchr(page.data() + lt + 1, '>', page.size() - lt - 1);
+    i = gt == nullptr ? page.size() : static_cast<size_t>(static_cast<const char*>(gt) - page.data()) + 1;
+    text.push_back(' ');
   }
   return text;
 }
@@ -89,8 +98,8 @@ std::string visible_text(std::string_view page) {
 // The nearest character before `pos` that is not white space, or -1.
 // Ill-formed bytes decode as negative values, which are never currency signs.
 // Each character is decoded from a window of at most 4 bytes, so offsets stay
-// small whatever the page size.
-UChar32 previous_visible_char(std::string_view text, size_t pos) {
+// small whatever the page size. `start` receives that character's position.
+UChar32 previous_visible_char(std::string_view text, size_t pos, size_t* start = nullptr) {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   while (pos > 0) {
     const size_t base = pos >= 4 ? pos - 4 : 0;
@@ -98,20 +107,28 @@ UChar32 previous_visible_char(std::string_view text, size_t pos) {
     UChar32 c;
     U8_PREV(s + base, 0, i, c);
     pos = base + static_cast<size_t>(i);
-    if (c < 0 || !u_isUWhiteSpace(c)) return c;
+    if (c < 0 || !u_isUWhiteSpace(c)) {
+      if (start != nullptr) *start = pos;
+      return c;
+    }
   }
   return -1;
 }
 
-UChar32 next_visible_char(std::string_view text, size_t pos) {
+// The nearest character at or after `pos` that is not white space, or -1;
+// `start` receives its position.
+UChar32 next_visible_char(std::string_view text, size_t pos, size_t* start = nullptr) {
   const auto* s = reinterpret_cast<const uint8_t*>(text.data());
   while (pos < text.size()) {
     const auto length = static_cast<int32_t>(std::min<size_t>(text.size() - pos, 4));
     int32_t i = 0;
     UChar32 c;
     U8_NEXT(s + pos, i, length, c);
+    if (c < 0 || !u_isUWhiteSpace(c)) {
+      if (start != nullptr) *start = pos;
+      return c;
+    }
     pos += static_cast<size_t>(i);
-    if (c < 0 || !u_isUWhiteSpace(c)) return c;
   }
   return -1;
 }
@@ -140,6 +157,97 @@ std::optional<uint64_t> whole_part(std::string_view run) {
   }
   if (!any) return std::nullopt;
   return value;
+}
+
+bool is_amount_char(char c) { return is_ascii_digit(c) || c == ',' || c == '.'; }
+
+// Counts the amount run once when its whole part can be a price: small
+// numbers are quantities and ratings, and 1900 to 2100 are years.
+void count_run(std::string_view run, std::unordered_map<uint64_t, uint32_t>& counts) {
+  if (auto amount = whole_part(run)) {
+    if (*amount >= 10 && (*amount < 1900 || *amount > 2100)) ++counts[*amount];
+  }
+}
+
+// An amount run begins at a digit and takes every digit, "," and "." after
+// it; the runs with a currency sign as the nearest visible character before
+// or after them are counted.
+void count_runs_by_scan(std::string_view text, std::unordered_map<uint64_t, uint32_t>& counts) {
+  size_t j = 0;
+  while (j < text.size()) {
+    if (!is_ascii_digit(text[j])) {
+      ++j;
+      continue;
+    }
+    size_t e = j;
+    while (e < text.size() && is_amount_char(text[e])) ++e;
+    if (is_currency_sign(previous_visible_char(text, j)) || is_currency_sign(next_visible_char(text, e)))
+      count_run(text.substr(j, e - j), counts);
+    j = e;
+  }
+}
+
+// Positions of the bytes that can begin a currency sign: "$" and the lead
+// bytes of the signs' UTF-8 forms (C2 for U+00A2-A5, E2 for U+20A0-20BF, E5
+// for the CJK signs, EC for U+C6D0, EF for U+FDFC), sixteen bytes at a time.
+template <class F>
+void for_each_sign_lead(std::string_view text, F&& f) {
+  static constexpr unsigned char LEADS[] = {0x24, 0xC2, 0xE2, 0xE5, 0xEC, 0xEF};
+  const char* s = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    __m128i any = _mm_setzero_si128();
+    for (unsigned char lead : LEADS)
+      any = _mm_or_si128(any, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(lead))));
+    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(any)); mask != 0; mask &= mask - 1)
+      f(i + static_cast<size_t>(__builtin_ctz(mask)));
+  }
+  for (; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (std::find(std::begin(LEADS), std::end(LEADS), c) != std::end(LEADS)) f(i);
+  }
+}
+
+// The runs count_runs_by_scan counts, found from the signs instead of from
+// every number: the run whose last character is the sign's nearest visible
+// character before it, and the run that begins at its nearest visible
+// character after it. `text` must be valid UTF-8.
+void count_runs_near_signs(std::string_view text, std::unordered_map<uint64_t, uint32_t>& counts) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  // A run between two signs is reached from both; the second reach comes
+  // right after the first.
+  size_t last_run = std::string_view::npos;
+  auto take = [&](size_t j, size_t e) {
+    if (j == last_run) return;
+    last_run = j;
+    count_run(text.substr(j, e - j), counts);
+  };
+  for_each_sign_lead(text, [&](size_t p) {
+    const auto length = static_cast<int32_t>(std::min<size_t>(text.size() - p, 4));
+    int32_t after = 0;
+    UChar32 c;
+    U8_NEXT(bytes + p, after, length, c);
+    if (!is_currency_sign(c)) return;
+    // A run cannot begin with "," or ".", and it ends only where its
+    // characters do: the one before the sign ends at that sign's nearest
+    // character, its start is the first digit of the stretch of amount
+    // characters that ends there.
+    size_t q = 0;
+    if (previous_visible_char(text, p, &q) >= 0 && is_amount_char(text[q])) {
+      size_t b = q;
+      while (b > 0 && is_amount_char(text[b - 1])) --b;
+      while (b < q && !is_ascii_digit(text[b])) ++b;
+      if (is_ascii_digit(text[b])) take(b, q + 1);
+    }
+    size_t r = 0;
+    if (next_visible_char(text, p + static_cast<size_t>(after), &r) >= 0 && is_ascii_digit(text[r])) {
+      size_t e = r;
+      while (e < text.size() && is_amount_char(text[e])) ++e;
+      take(r, e);
+    }
+  });
 }
 
 // The page currency: the first currency key that names a known code within 16
@@ -207,20 +315,14 @@ std::optional<size_t> skip_block(std::string_view page, size_t lt, std::string_v
 PriceScale PriceScale::from_html(std::string_view html) {
   PriceScale scale;
   const std::string text = visible_text(html);
-  size_t j = 0;
-  while (j < text.size()) {
-    if (!is_ascii_digit(text[j])) {
-      ++j;
-      continue;
-    }
-    size_t e = j;
-    while (e < text.size() && (is_ascii_digit(text[e]) || text[e] == ',' || text[e] == '.')) ++e;
-    if (is_currency_sign(previous_visible_char(text, j)) || is_currency_sign(next_visible_char(text, e))) {
-      if (auto amount = whole_part(std::string_view(text).substr(j, e - j))) {
-        if (*amount >= 10 && (*amount < 1900 || *amount > 2100)) ++scale.counts_[*amount];
-      }
-    }
-    j = e;
+  // A well-formed text reads the same from either side of a sign, so the few
+  // signs can lead to their neighbouring numbers; ill-formed bytes could
+  // decode differently backwards and forwards, so such pages take every
+  // number in turn and look at both its sides instead.
+  if (is_valid_utf8(text)) {
+    count_runs_near_signs(text, scale.counts_);
+  } else {
+    count_runs_by_scan(text, scale.counts_);
   }
   scale.currency_ = detect_currency(html);
   return scale;

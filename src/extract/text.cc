@@ -2,11 +2,77 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+
+#include <emmintrin.h>
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 namespace vyr::extract {
+
+namespace {
+
+// How often a byte turns up in shop pages, roughly: 0 for markup, quotes and
+// the most frequent letters, 1 for the other lower-case letters, digits and
+// JSON punctuation, 2 for everything else (capitals, rare punctuation,
+// non-ASCII bytes).
+int commonness_rank(unsigned char c) {
+  static constexpr std::string_view FREQUENT = " \"<>=/:-.,\n\teatoinsrlcdpumh";
+  static constexpr std::string_view USUAL = "bfgjkqvwxyz0123456789'_{}[];#()";
+  if (FREQUENT.find(static_cast<char>(c)) != std::string_view::npos) return 0;
+  if (USUAL.find(static_cast<char>(c)) != std::string_view::npos) return 1;
+  return 2;
+}
+
+}  // namespace
+
+size_t find_text(std::string_view hay, std::string_view needle, size_t from) {
+  if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
+  if (needle.empty()) return from;
+  const char* h = hay.data() + from;
+  const size_t n = hay.size() - from;
+  const size_t k = needle.size();
+  auto found = [&](const char* at) { return static_cast<size_t>(at - hay.data()); };
+  if (k == 1) {
+    const void* at = std::memchr(h, needle[0], n);
+    return at == nullptr ? std::string_view::npos : found(static_cast<const char*>(at));
+  }
+  // The two probe offsets: the rarest byte, then the rarest of the others
+  // (the farther one on a tie, since neighbours tend to come together).
+  size_t a = 0;
+  for (size_t i = 1; i < k; ++i)
+    if (commonness_rank(static_cast<unsigned char>(needle[i])) >
+        commonness_rank(static_cast<unsigned char>(needle[a])))
+      a = i;
+  size_t b = a == 0 ? 1 : 0;
+  for (size_t i = 0; i < k; ++i) {
+    if (i == a) continue;
+    const int ri = commonness_rank(static_cast<unsigned char>(needle[i]));
+    const int rb = commonness_rank(static_cast<unsigned char>(needle[b]));
+    const size_t di = i > a ? i - a : a - i, db = b > a ? b - a : a - b;
+    if (ri > rb || (ri == rb && di > db)) b = i;
+  }
+  const size_t reach = std::max(a, b) + 16;  // bytes read from a block's start
+  const size_t last = n - k;                  // the last possible match start
+  const __m128i va = _mm_set1_epi8(needle[a]);
+  const __m128i vb = _mm_set1_epi8(needle[b]);
+  size_t i = 0;
+  for (; i + reach <= n; i += 16) {
+    const __m128i ha = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + a));
+    const __m128i hb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + b));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(ha, va), _mm_cmpeq_epi8(hb, vb))));
+    while (mask != 0) {
+      const size_t j = i + static_cast<size_t>(__builtin_ctz(mask));
+      if (j > last) return std::string_view::npos;
+      if (std::memcmp(h + j, needle.data(), k) == 0) return found(h + j);
+      mask &= mask - 1;
+    }
+  }
+  for (; i <= last; ++i)
+    if (h[i + a] == needle[a] && std::memcmp(h + i, needle.data(), k) == 0) return found(h + i);
+  return std::string_view::npos;
+}
 
 // Each character is decoded from a window of at most 4 bytes, so ICU's 32-bit
 // offsets stay small whatever the text size.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <vector>
 
 namespace vyr::extract {
@@ -55,6 +57,30 @@ TEST(PriceScale, CollectsWholeAmountsNextToCurrencySigns) {
       EXPECT_TRUE(scale.has_amount(a)) << a;
       const bool repeated = std::find(c.repeated.begin(), c.repeated.end(), a) != c.repeated.end();
       EXPECT_EQ(scale.is_repeated(a), repeated) << a;
+    }
+  }
+}
+
+// Well-formed pages are read from their signs outward; a page with an
+// ill-formed byte looks at every number instead. A stray byte at the very end
+// can change no number's neighbours, so both readings must agree.
+TEST(PriceScale, SignLedReadingAgreesWithReadingEveryNumber) {
+  const std::string_view pieces[] = {
+      "$",   "\xE2\x82\xAC", "\xC2\xA5", "\xE5\x85\x83", "NT$", "\xEF\xBC\x84", " ",     "\xC2\xA0",
+      "\xE3\x80\x80", "\n", "1",   "4",     "25",   "1,299", "30.5", ",",    ".",     "a",
+      "<p>", "</p>",  "<script>", "</script>", "<style>", "\xE2\x82\xACx",
+  };
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3000; ++round) {
+    std::string page;
+    for (size_t k = rng() % 40; k > 0; --k) page += pieces[rng() % std::size(pieces)];
+    const PriceScale led = PriceScale::from_html(page);
+    const PriceScale every = PriceScale::from_html(page + "\xFF");
+    SCOPED_TRACE(page);
+    ASSERT_EQ(led.amount_count(), every.amount_count());
+    for (uint64_t a = 0; a < 5000; ++a) {
+      ASSERT_EQ(led.has_amount(a), every.has_amount(a)) << a;
+      ASSERT_EQ(led.is_repeated(a), every.is_repeated(a)) << a;
     }
   }
 }
