@@ -84,7 +84,26 @@ bool inline_props_match(const GraphView& g, uint32_t i, const std::vector<std::p
   return true;
 }
 
-Matches match_pattern(const GraphView& g, const Query& q) {
+namespace {
+
+bool settle_binding(const GraphView& g, const Query& q, uint64_t positions, Binding b) {
+  bool stands = true;
+  for (uint64_t bits = positions; bits; bits &= bits - 1) {
+    const size_t p = static_cast<size_t>(__builtin_ctzll(bits));
+    if (p < b.size()) stands = settle_props(g, b[p]) && stands;
+  }
+  if (stands) return true;
+  const ProvisionalReads checked(0);
+  return eval_bool(g, *q.where_clause, b, q);
+}
+
+}  // namespace
+
+bool settle_match(const GraphView& g, const Query& q, const Matches& m, size_t k) {
+  return !m.waits(k) || settle_binding(g, q, m.provisional, m[k]);
+}
+
+Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
   const auto& nodes = q.pattern.nodes;
   Matches m;
   m.width = 1;
@@ -123,11 +142,30 @@ Matches match_pattern(const GraphView& g, const Query& q) {
 
   if (q.where_clause) {
     const Expr& where = *q.where_clause;
+    // Reads through patterns where a Null would reject the match anyway are
+    // provisional: most matches are rejected, and their texts then need no
+    // check at all.
+    uint64_t provisional = null_rejecting_positions(where, q);
+    if (m.width < 64) provisional &= (uint64_t{1} << m.width) - 1;
+    const ProvisionalReads reads(provisional);
+    m.provisional = provisional;
     size_t kept = 0;
     const size_t count = m.size();
     for (size_t b = 0; b < count; ++b) {
       if (b + PREFETCH_DISTANCE < count) prefetch_texts(g, m[b + PREFETCH_DISTANCE]);
-      if (!eval_bool(g, where, m[b], q)) continue;
+      const Binding binding = m[b];
+      if (!eval_bool(g, where, binding, q)) continue;
+      bool waits = false;
+      for (uint64_t bits = provisional; bits && !waits; bits &= bits - 1)
+        waits = props_unchecked(binding[static_cast<size_t>(__builtin_ctzll(bits))]);
+      if (waits) {
+        if (defer) {
+          if (m.unsettled.size() < kept) m.unsettled.resize(kept, 0);
+          m.unsettled.resize(kept + 1, 1);
+        } else if (!settle_binding(g, q, provisional, binding)) {
+          continue;
+        }
+      }
       if (kept != b)
         std::copy_n(m.flat.begin() + static_cast<ptrdiff_t>(b * m.width), m.width,
                     m.flat.begin() + static_cast<ptrdiff_t>(kept * m.width));
@@ -141,7 +179,11 @@ Matches match_pattern(const GraphView& g, const Query& q) {
 Result<QueryResult> execute(const GraphView& g, const Query& q) {
   const std::vector<std::string_view> keys = keys_read_by(q);
   reset_props_cache(g.node_count(), keys);
-  Matches m = match_pattern(g, q);
+  // Only a LIMIT over plain rows leaves matches that no row needs, so only
+  // then may settling wait until the rows are ordered.
+  bool aggregated = false;
+  for (const ReturnItem& r : q.returns) aggregated = aggregated || r.agg.has_value();
+  Matches m = match_pattern(g, q, q.limit.has_value() && !q.distinct && !aggregated);
   return finish_rows(g, q, std::move(m));
 }
 

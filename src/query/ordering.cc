@@ -58,12 +58,39 @@ Result<std::vector<OrderKey>> resolve_order(const Query& q) {
 
 void reorder(Matches& m, const std::vector<uint32_t>& order) {
   std::vector<uint32_t> flat;
-  flat.reserve(m.flat.size());
+  flat.reserve(order.size() * m.width);
+  std::vector<uint8_t> unsettled;
+  if (!m.unsettled.empty()) unsettled.reserve(order.size());
   for (uint32_t k : order) {
     const Binding b = m[k];
     flat.insert(flat.end(), b.begin(), b.end());
+    if (!m.unsettled.empty()) unsettled.push_back(m.waits(k) ? 1 : 0);
   }
   m.flat = std::move(flat);
+  m.unsettled = std::move(unsettled);
+}
+
+// Provisional reads for the matches that wait to be settled, and only for
+// them: ordering such a match by a provisional value is safe because a
+// match whose reads do not stand is dropped before any row is built.
+uint64_t reads_for(const Matches& m, size_t k) { return m.waits(k) ? m.provisional : 0; }
+
+// Settles, in order, the waiting matches among the first `needed` that
+// pass, dropping those that fail the filter after all, and cuts the list
+// after them (keeping at least one match).
+void settle_first(const GraphView& g, const Query& q, uint64_t needed, Matches& m) {
+  if (m.unsettled.empty()) return;
+  const uint64_t keep = std::max<uint64_t>(needed, 1);
+  std::vector<uint32_t> flat;
+  uint64_t kept = 0;
+  for (size_t k = 0; k < m.size() && kept < keep; ++k) {
+    if (!settle_match(g, q, m, k)) continue;
+    const Binding b = m[k];
+    flat.insert(flat.end(), b.begin(), b.end());
+    ++kept;
+  }
+  m.flat = std::move(flat);
+  m.unsettled.clear();
 }
 
 // A sort-key value reduced to what the comparison reads.
@@ -124,13 +151,16 @@ bool is_one_class(const std::vector<SortKey>& values, size_t w, size_t k) {
 // Sorts the matches by their keys, stably. Only the first `needed` of them
 // (at least one, so that later stages still see that there were matches)
 // are kept when fewer are needed than there are.
-void sort_by_keys(const GraphView& g, const std::vector<OrderKey>& keys, uint64_t needed, Matches& m) {
+void sort_by_keys(const GraphView& g, const Query& q, const std::vector<OrderKey>& keys, uint64_t needed,
+                  Matches& m) {
   const size_t n = m.size(), w = keys.size();
   if (n < 2) return;
   // Keys are computed once per match, then compared.
   std::vector<SortKey> values(n * w);
-  for (size_t b = 0; b < n; ++b)
-    for (size_t k = 0; k < w; ++k) values[b * w + k] = sort_key(project_view(g, m[b][keys[k].position], keys[k].prop));
+  for (size_t b = 0; b < n; ++b) {
+    const ProvisionalReads reads(reads_for(m, b));
+    for (size_t k = 0; k < w; ++k) values[b * w + k] = sort_key(project_at(g, m[b], keys[k].position, keys[k].prop));
+  }
   std::vector<uint32_t> order(n);
   for (size_t b = 0; b < n; ++b) order[b] = static_cast<uint32_t>(b);
   const auto compare = [&](uint32_t x, uint32_t y) {
@@ -150,14 +180,40 @@ void sort_by_keys(const GraphView& g, const std::vector<OrderKey>& keys, uint64_
       return c != 0 ? c < 0 : x < y;
     };
     if (needed < n) {
+      // The first rows in order, settling the waiting ones among them; a
+      // dropped match makes room for the next, so sort on until enough stand.
       const size_t keep = std::max<size_t>(static_cast<size_t>(needed), 1);
-      std::partial_sort(order.begin(), order.begin() + static_cast<ptrdiff_t>(keep), order.end(), before);
-      order.resize(keep);
-    } else {
-      std::sort(order.begin(), order.end(), before);
+      const auto at = [&](size_t i) { return order.begin() + static_cast<ptrdiff_t>(i); };
+      size_t done = 0, end = n;
+      while (done < end) {
+        const size_t want = std::min(keep, end);
+        std::partial_sort(at(done), at(want), at(end), before);
+        size_t kept = done;
+        for (size_t i = done; i < want; ++i)
+          if (settle_match(g, q, m, order[i])) order[kept++] = order[i];
+        if (kept == want) {
+          done = want;
+          break;
+        }
+        order.erase(at(kept), at(want));
+        end -= want - kept;
+        done = kept;
+      }
+      order.resize(done);
+      reorder(m, order);
+      m.unsettled.clear();
+      return;
     }
+    std::sort(order.begin(), order.end(), before);
   } else {
+    // Dropping matches after a sort under this comparison could reorder the
+    // rest, so the waiting ones are settled first.
+    if (!m.unsettled.empty())
+      std::erase_if(order, [&](uint32_t k) { return !settle_match(g, q, m, k); });
     merge_sort(order, [&](uint32_t x, uint32_t y) { return compare(x, y) < 0; });
+    reorder(m, order);
+    m.unsettled.clear();
+    return;
   }
   reorder(m, order);
 }
@@ -184,7 +240,10 @@ void rank_by_overlap(const GraphView& g, const Query& q, Matches& m) {
   const size_t n = m.size();
   std::vector<uint32_t> score(n);
   std::vector<const Expr*> todo;
-  for (size_t b = 0; b < n; ++b) score[b] = score_with(todo, g, *q.where_clause, m[b], q);
+  for (size_t b = 0; b < n; ++b) {
+    const ProvisionalReads reads(reads_for(m, b));
+    score[b] = score_with(todo, g, *q.where_clause, m[b], q);
+  }
   std::vector<uint32_t> order(n);
   for (size_t b = 0; b < n; ++b) order[b] = static_cast<uint32_t>(b);
   // Scores are plain integers, so the comparison is a strict weak order.
@@ -390,15 +449,16 @@ Result<QueryResult> finish_rows(const GraphView& g, const Query& q, Matches m) {
   for (const ReturnItem& r : q.returns) aggregated = aggregated || r.agg.has_value();
 
   if (!aggregated) {
+    const uint64_t needed = q.limit && !q.distinct ? saturating_add(q.skip.value_or(0), *q.limit)
+                                                  : std::numeric_limits<uint64_t>::max();
     if (!q.order_by.empty()) {
       Result<std::vector<OrderKey>> keys = resolve_order(q);
       if (!keys.ok()) return keys.error();
-      const uint64_t needed = q.limit && !q.distinct ? saturating_add(q.skip.value_or(0), *q.limit)
-                                                    : std::numeric_limits<uint64_t>::max();
-      sort_by_keys(g, *keys, needed, m);
+      sort_by_keys(g, q, *keys, needed, m);
     } else if (q.where_clause && m.size() >= 2) {
       rank_by_overlap(g, q, m);
     }
+    settle_first(g, q, needed, m);
   }
 
   QueryResult out;

@@ -14,6 +14,45 @@ namespace vyr::query {
 
 namespace {
 
+thread_local uint64_t PROVISIONAL_POSITIONS = 0;
+
+bool provisional_at(size_t pos) { return pos < 64 && (PROVISIONAL_POSITIONS >> pos & 1) != 0; }
+
+// The pattern a JSON member read names, as a bit; 0 for anything else
+// ("name" and "kind" come from the node record and are never Null).
+uint64_t json_read_position(const Expr& e, const Query& q) {
+  const auto* p = std::get_if<Expr::Prop>(&e.v);
+  if (!p || p->key == "name" || p->key == "kind") return 0;
+  const std::optional<size_t> pos = resolve_var(q, p->var);
+  return pos && *pos < 64 ? uint64_t{1} << *pos : 0;
+}
+
+// Nesting beyond this is answered conservatively (no position), which only
+// costs speed, so the walk may recurse.
+constexpr int MAX_ANALYSED_DEPTH = 64;
+
+uint64_t null_rejecting(const Expr& e, const Query& q, int depth) {
+  if (depth > MAX_ANALYSED_DEPTH) return 0;
+  switch (e.v.index()) {
+    case 0: {
+      const auto& in = std::get<Expr::Infix>(e.v);
+      if (in.op == BinOp::And) return null_rejecting(*in.lhs, q, depth + 1) | null_rejecting(*in.rhs, q, depth + 1);
+      if (in.op == BinOp::Or) return null_rejecting(*in.lhs, q, depth + 1) & null_rejecting(*in.rhs, q, depth + 1);
+      // A comparison with a Null side is false, <> included.
+      return json_read_position(*in.lhs, q) | json_read_position(*in.rhs, q);
+    }
+    case 2: return json_read_position(e, q);  // a Null condition is false
+    case 4: return json_read_position(*std::get<Expr::StrPred>(e.v).lhs, q);
+    case 5: {
+      const auto& p = std::get<Expr::IsNull>(e.v);
+      return p.want_null ? 0 : json_read_position(*p.operand, q);
+    }
+    case 6: return json_read_position(*std::get<Expr::In>(e.v).lhs, q);
+    case 7: return json_read_position(*std::get<Expr::Regex>(e.v).lhs, q);
+    default: return 0;  // NOT, literals
+  }
+}
+
 // A Prop or Lit used as a condition: true unless Null or Bool false.
 bool truthy(const PropView& v) {
   if (v.kind == PropView::Kind::Null) return false;
@@ -90,6 +129,19 @@ bool eval_leaf(const GraphView& g, const Expr& e, Binding b, const Query& q) {
 
 }  // namespace
 
+uint64_t null_rejecting_positions(const Expr& e, const Query& q) { return null_rejecting(e, q, 0); }
+
+ProvisionalReads::ProvisionalReads(uint64_t positions) : saved_(PROVISIONAL_POSITIONS) {
+  PROVISIONAL_POSITIONS = positions;
+}
+
+ProvisionalReads::~ProvisionalReads() { PROVISIONAL_POSITIONS = saved_; }
+
+PropView project_at(const GraphView& g, Binding b, size_t pos, const std::optional<std::string>& key) {
+  if (key) return read_prop_view(g, b[pos], *key, provisional_at(pos));
+  return project_view(g, b[pos], key);
+}
+
 std::optional<size_t> resolve_var(const Query& q, std::string_view var) {
   const auto& nodes = q.pattern.nodes;
   for (size_t p = 0; p < nodes.size(); ++p)
@@ -112,7 +164,7 @@ PropView eval_scalar_view(const GraphView& g, const Expr& e, Binding b, const Qu
   if (const auto* p = std::get_if<Expr::Prop>(&e.v)) {
     const std::optional<size_t> pos = resolve_var(q, p->var);
     if (!pos || *pos >= b.size()) return PropView();
-    return read_prop_view(g, b[*pos], p->key);
+    return read_prop_view(g, b[*pos], p->key, provisional_at(*pos));
   }
   if (const auto* lit = std::get_if<Expr::Lit>(&e.v)) return literal_view(lit->value);
   return PropView();

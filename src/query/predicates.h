@@ -34,6 +34,30 @@ std::optional<size_t> resolve_var(const Query& q, std::string_view var);
 PropView eval_scalar_view(const GraphView& g, const Expr& e, Binding b, const Query& q);
 Value eval_scalar(const GraphView& g, const Expr& e, Binding b, const Query& q);
 
+// The node patterns (bit p for pattern p, the first 64 only) through which
+// `e` reads JSON members in such a way that it is false whenever all of
+// those reads are Null. A filter may read through them provisionally
+// (props.h): a match it rejects stays rejected whatever the texts turn out
+// to be, so only the matches it keeps need their nodes settled.
+uint64_t null_rejecting_positions(const Expr& e, const Query& q);
+
+// While one lives, property reads through the node patterns in `positions`
+// are provisional on the calling thread (eval_scalar_view, project_at).
+class ProvisionalReads {
+ public:
+  explicit ProvisionalReads(uint64_t positions);
+  ~ProvisionalReads();
+  ProvisionalReads(const ProvisionalReads&) = delete;
+  ProvisionalReads& operator=(const ProvisionalReads&) = delete;
+
+ private:
+  uint64_t saved_;
+};
+
+// What RETURN or ORDER BY reads of the node at pattern position `pos`: the
+// node itself without a key, else its property.
+PropView project_at(const GraphView& g, Binding b, size_t pos, const std::optional<std::string>& key);
+
 // Whether `e` holds for binding `b`. AND and OR short-circuit. Evaluation
 // walks the tree with an explicit stack, so its depth costs heap, not stack.
 bool eval_bool(const GraphView& g, const Expr& e, Binding b, const Query& q);

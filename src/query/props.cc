@@ -1,5 +1,6 @@
 #include "query/props.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "core/utf8.h"
 #include "query/format.h"
+#include "query/locate.h"
 
 namespace vyr::query {
 
@@ -507,20 +509,32 @@ class PropsCache {
     }
     locs_.clear();
     decoded_.clear();
+    fallen_.clear();
   }
 
-  PropView read(const GraphView& g, uint32_t i, std::string_view key) {
+  PropView read(const GraphView& g, uint32_t i, std::string_view key, bool provisional) {
     if (i >= slot_.size()) slot_.resize(g.node_count(), UNSEEN);
     const std::string_view text = g.str(g.nodes[i].props);
     uint32_t& slot = slot_[i];
-    if (slot == UNSEEN) slot = index(text);
+    if (slot == UNSEEN) {
+      slot = provisional ? index_provisionally(text) : index(text);
+    } else if ((slot & UNCHECKED) && !provisional) {
+      check(text, slot);
+    }
     PropView out;
     if (slot < FIRST_OBJECT) return out;
+    const size_t row = (slot & ~UNCHECKED) - FIRST_OBJECT;
     for (size_t k = 0; k < keys_.size(); ++k) {
       if (keys_[k] == key) {
-        view(locs_[(slot - FIRST_OBJECT) * keys_.size() + k], text, key, out);
+        view(locs_[row * keys_.size() + k], text, key, out);
         return out;
       }
+    }
+    // A key nobody announced: found by a scan of the whole text, which
+    // checks it on the way.
+    if (slot & UNCHECKED) {
+      check(text, slot);
+      if (slot < FIRST_OBJECT) return out;
     }
     Loc loc;
     const std::string_view one[] = {key};
@@ -529,11 +543,86 @@ class PropsCache {
     return out;
   }
 
- private:
+  bool unchecked(uint32_t i) const { return i < slot_.size() && (slot_[i] & UNCHECKED) != 0; }
+
+  // Checks node i's text if its reads so far were provisional; true when
+  // they all stand (the text is a JSON object and its members lie where the
+  // provisional search found them).
+  bool settle(const GraphView& g, uint32_t i) {
+    if (unchecked(i)) {
+      if (check(g.str(g.nodes[i].props), slot_[i])) return true;
+      // Every match that read it provisionally must be judged again.
+      if (fallen_.size() < slot_.size()) fallen_.resize(slot_.size(), 0);
+      fallen_[i] = 1;
+      return false;
+    }
+    return i >= fallen_.size() || fallen_[i] == 0;
+  }
+
   static constexpr uint32_t UNSEEN = 0;
   static constexpr uint32_t NOT_JSON = 1;
   static constexpr uint32_t NOT_OBJECT = 2;
   static constexpr uint32_t FIRST_OBJECT = 3;  // FIRST_OBJECT + n: the n-th indexed object
+  // Set on an object slot whose members were found by the provisional
+  // search and whose text has not been checked yet.
+  static constexpr uint32_t UNCHECKED = uint32_t{1} << 31;
+
+  // Records the announced members of a text trusted to be JSON (see
+  // locate.h). Each member's own value is checked, so that it decodes
+  // safely; the rest of the text waits for check(). Falls back to index()
+  // when the search gives up or a value is broken.
+  uint32_t index_provisionally(std::string_view text) {
+    if (keys_.empty() || locs_.size() / keys_.size() >= UNCHECKED - FIRST_OBJECT) return index(text);
+    std::string_view keys[MAX_INDEXED_KEYS];
+    MemberSpan spans[MAX_INDEXED_KEYS];
+    for (size_t k = 0; k < keys_.size(); ++k) keys[k] = keys_[k];
+    if (!locate_members(text, std::span(keys, keys_.size()), spans)) return index(text);
+    const size_t base = locs_.size();
+    locs_.resize(base + keys_.size());
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      if (!spans[k].found) continue;
+      const std::string_view token = text.substr(spans[k].off, spans[k].len);
+      RawType t = RawType::Object;
+      if (token[0] != '{') {
+        Scanner s(token);
+        if (!s.value(1, t) || !s.at_end()) {
+          locs_.resize(base);
+          return index(text);
+        }
+      }
+      locs_[base + k] = locate(text, spans[k].off, spans[k].off + spans[k].len, t);
+    }
+    return (FIRST_OBJECT + static_cast<uint32_t>(base / keys_.size())) | UNCHECKED;
+  }
+
+  // Checks the text of a provisionally indexed node and records its members
+  // again, strictly; true when nothing read before changes.
+  bool check(std::string_view text, uint32_t& slot) {
+    const size_t row = (slot & ~UNCHECKED) - FIRST_OBJECT;
+    Loc* locs = locs_.data() + row * keys_.size();
+    Loc before[MAX_INDEXED_KEYS];
+    std::copy(locs, locs + keys_.size(), before);
+    std::string_view keys[MAX_INDEXED_KEYS];
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      keys[k] = keys_[k];
+      locs[k] = Loc{};
+    }
+    const Verdict v = scan(text, std::span(keys, keys_.size()), locs);
+    if (v != Verdict::Object) {
+      slot = v == Verdict::NotJson ? NOT_JSON : NOT_OBJECT;
+      return false;
+    }
+    slot &= ~UNCHECKED;
+    bool same = true;
+    for (size_t k = 0; k < keys_.size(); ++k) same = same && same_loc(before[k], locs[k]);
+    return same;
+  }
+
+  bool same_loc(const Loc& a, const Loc& b) const {
+    if (a.type != b.type || a.decoded != b.decoded || a.is_int != b.is_int || a.bits != b.bits) return false;
+    if (a.decoded) return decoded_[a.off] == decoded_[b.off];
+    return a.off == b.off && a.len == b.len;
+  }
 
   uint32_t index(std::string_view text) {
     const size_t base = locs_.size();
@@ -648,6 +737,9 @@ class PropsCache {
   // Decoded texts of escaped members; a deque so that views into earlier
   // entries survive later additions.
   std::deque<std::string> decoded_;
+  // Per node, whether its provisional reads did not stand; allocated on the
+  // first such node, since they are rare (texts that are not JSON objects).
+  std::vector<uint8_t> fallen_;
 };
 
 thread_local PropsCache PROPS_CACHE;
@@ -686,7 +778,7 @@ void reset_props_cache(uint32_t node_count, std::span<const std::string_view> ke
   PROPS_CACHE.reset(node_count, keys);
 }
 
-PropView read_prop_view(const GraphView& g, uint32_t i, std::string_view key) {
+PropView read_prop_view(const GraphView& g, uint32_t i, std::string_view key, bool provisional) {
   PropView out;
   if (key == "name") {
     out.kind = PropView::Kind::Str;
@@ -698,8 +790,12 @@ PropView read_prop_view(const GraphView& g, uint32_t i, std::string_view key) {
     out.s = label(g.nodes[i].kind);
     return out;
   }
-  return PROPS_CACHE.read(g, i, key);
+  return PROPS_CACHE.read(g, i, key, provisional);
 }
+
+bool props_unchecked(uint32_t i) { return PROPS_CACHE.unchecked(i); }
+
+bool settle_props(const GraphView& g, uint32_t i) { return PROPS_CACHE.settle(g, i); }
 
 PropView project_view(const GraphView& g, uint32_t i, const std::optional<std::string>& key) {
   if (key) return read_prop_view(g, i, *key);

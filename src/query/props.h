@@ -53,7 +53,24 @@ struct PropView {
 void reset_props_cache(uint32_t node_count, std::span<const std::string_view> keys = {});
 
 // The key of node i, typed by json_to_value.
-PropView read_prop_view(const GraphView& g, uint32_t i, std::string_view key);
+//
+// A provisional read may answer before the node's text has been checked to
+// be JSON: it finds the member with a fast search that trusts the text (see
+// locate.h). Its answer equals the checked one whenever the text is a JSON
+// object; otherwise the checked answer would have been Null. Callers use it
+// only where a Null would have made the outcome false anyway, and settle the
+// node (settle_props) before an outcome that holds is relied on. A later
+// read that is not provisional checks the text first.
+PropView read_prop_view(const GraphView& g, uint32_t i, std::string_view key, bool provisional = false);
+
+// Whether node i has been read provisionally and not checked since.
+bool props_unchecked(uint32_t i);
+
+// Checks node i's text if it is unchecked; true when every provisional read
+// of it stands, false when one would now answer differently (the text is
+// not a JSON object, or its members lie elsewhere than the provisional
+// search found them).
+bool settle_props(const GraphView& g, uint32_t i);
 // The node itself (a NodeRef) without a key, else read_prop_view.
 PropView project_view(const GraphView& g, uint32_t i, const std::optional<std::string>& key);
 

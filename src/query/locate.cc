@@ -1,0 +1,378 @@
+#include "query/locate.h"
+
+#include <cstring>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define VYR_LOCATE_AVX2 1
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vyr::query {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Bit masks of one 64-byte block, bit i for byte i.
+struct BlockMasks {
+  uint64_t quote = 0, backslash = 0, open = 0, close = 0, comma = 0;
+  uint64_t first = 0;  // bytes equal to the first byte of a wanted name
+};
+
+// The distinct first bytes of the wanted names.
+struct FirstBytes {
+  char c[4] = {};
+  int n = 0;
+};
+
+#if defined(__SSE2__)
+uint64_t mask16(__m128i x, __m128i c) { return static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, c))); }
+#endif
+
+inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
+  BlockMasks m;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), comma = _mm_set1_epi8(',');
+  // '{' and '[' differ only in the 0x20 bit, as do '}' and ']'.
+  const __m128i case_bit = _mm_set1_epi8(0x20), open = _mm_set1_epi8('{'), close = _mm_set1_epi8('}');
+  const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+  const __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
+  const __m128i x3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48));
+  const auto gather = [&](__m128i c, bool fold) {
+    const auto f = [&](__m128i x) { return fold ? _mm_or_si128(x, case_bit) : x; };
+    return mask16(f(x0), c) | mask16(f(x1), c) << 16 | mask16(f(x2), c) << 32 | mask16(f(x3), c) << 48;
+  };
+  m.quote = gather(quote, false);
+  m.backslash = gather(backslash, false);
+  m.comma = gather(comma, false);
+  m.open = gather(open, true);
+  m.close = gather(close, true);
+  for (int k = 0; k < firsts.n; ++k) m.first |= gather(_mm_set1_epi8(firsts.c[k]), false);
+#else
+  for (int i = 0; i < 64; ++i) {
+    const uint64_t bit = uint64_t{1} << i;
+    switch (p[i]) {
+      case '"': m.quote |= bit; break;
+      case '\\': m.backslash |= bit; break;
+      case ',': m.comma |= bit; break;
+      case '{': case '[': m.open |= bit; break;
+      case '}': case ']': m.close |= bit; break;
+      default: break;
+    }
+    for (int k = 0; k < firsts.n; ++k)
+      if (p[i] == firsts.c[k]) m.first |= bit;
+  }
+#endif
+  return m;
+}
+
+#if defined(VYR_LOCATE_AVX2)
+// The same masks with 32-byte vectors, on processors that have them.
+[[gnu::target("avx2"), gnu::always_inline]] inline BlockMasks masks_of_avx2(const char* p, const FirstBytes& firsts) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  const __m256i case_bit = _mm256_set1_epi8(0x20);
+  const __m256i lo_folded = _mm256_or_si256(lo, case_bit), hi_folded = _mm256_or_si256(hi, case_bit);
+#define VYR_MASK64(a, b, c)                                                                                  \
+  (static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, _mm256_set1_epi8(c))))) | \
+   static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, _mm256_set1_epi8(c))))) << 32)
+  BlockMasks m;
+  m.quote = VYR_MASK64(lo, hi, '"');
+  m.backslash = VYR_MASK64(lo, hi, '\\');
+  m.comma = VYR_MASK64(lo, hi, ',');
+  m.open = VYR_MASK64(lo_folded, hi_folded, '{');
+  m.close = VYR_MASK64(lo_folded, hi_folded, '}');
+  for (int k = 0; k < firsts.n; ++k) m.first |= VYR_MASK64(lo, hi, firsts.c[k]);
+#undef VYR_MASK64
+  return m;
+}
+
+const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+#endif
+
+// The characters escaped by a backslash: the one after each backslash that
+// is not itself escaped. `carry` tells whether the previous block ended in
+// an escaping backslash, and is updated for the next one.
+uint64_t escaped_bits(uint64_t backslash, uint64_t& carry) {
+  uint64_t escaped = 0;
+  if (carry) {
+    escaped = 1;
+    backslash &= ~uint64_t{1};
+    carry = 0;
+  }
+  while (backslash) {
+    const int i = __builtin_ctzll(backslash);
+    backslash &= backslash - 1;
+    if (i == 63) {
+      carry = 1;
+      break;
+    }
+    escaped |= uint64_t{1} << (i + 1);
+    backslash &= ~(uint64_t{1} << (i + 1));
+  }
+  return escaped;
+}
+
+// Bit i set when an odd number of bits at or below i are set in x.
+[[gnu::always_inline]] inline uint64_t prefix_xor(uint64_t x) {
+  x ^= x << 1;
+  x ^= x << 2;
+  x ^= x << 4;
+  x ^= x << 8;
+  x ^= x << 16;
+  x ^= x << 32;
+  return x;
+}
+
+// Stage one: the masks of every 64-byte block of a text, the last block
+// padded with blanks; returns whether any block holds a backslash. Written
+// once for both instruction sets: the vector code must be expanded inside a
+// function compiled for the wider one.
+#define VYR_FILL_MASKS(masks_of_block)                                \
+  const char* data = text.data();                                     \
+  const size_t n = text.size();                                       \
+  uint64_t backslash = 0;                                             \
+  size_t b = 0;                                                       \
+  for (; (b + 1) * 64 <= n; ++b) {                                    \
+    out[b] = masks_of_block(data + b * 64, firsts);                   \
+    backslash |= out[b].backslash;                                    \
+  }                                                                   \
+  if (b * 64 < n) {                                                   \
+    char tail[64];                                                    \
+    std::memset(tail, ' ', sizeof tail);                              \
+    std::memcpy(tail, data + b * 64, n - b * 64);                     \
+    out[b] = masks_of_block(tail, firsts);                            \
+    backslash |= out[b].backslash;                                    \
+  }                                                                   \
+  return backslash != 0;
+
+bool fill_masks_generic(std::string_view text, const FirstBytes& firsts, BlockMasks* out) {
+  VYR_FILL_MASKS(masks_of)
+}
+
+#if defined(VYR_LOCATE_AVX2)
+[[gnu::target("avx2")]] bool fill_masks_avx2(std::string_view text, const FirstBytes& firsts, BlockMasks* out) {
+  VYR_FILL_MASKS(masks_of_avx2)
+}
+#endif
+
+#undef VYR_FILL_MASKS
+
+class Locator {
+ public:
+  Locator(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out)
+      : text_(text), keys_(keys), out_(out) {}
+
+  bool run() {
+    const char* data = text_.data();
+    const size_t n = text_.size();
+    size_t start = 0;
+    while (start < n && is_blank(data[start])) ++start;
+    if (start == n || data[start] != '{') return false;
+    // Without a backslash in the text, a member name is its raw bytes, so
+    // only quotes followed by a wanted name's first byte need a look, and
+    // commas only while a wanted value runs. Otherwise every member name is
+    // read, and names with escapes make the search give up.
+    FirstBytes firsts;
+    bool plain = true;
+    for (std::string_view k : keys_) {
+      bool seen = false;
+      for (int i = 0; i < firsts.n; ++i) seen = seen || firsts.c[i] == k[0];
+      if (seen) continue;
+      if (firsts.n == 4) {
+        plain = false;
+        break;
+      }
+      firsts.c[firsts.n++] = k[0];
+    }
+    if (!plain) firsts.n = 0;
+    thread_local std::vector<BlockMasks> masks;
+    const size_t blocks = (n + 63) / 64;
+    if (masks.size() < blocks) masks.resize(blocks);
+#if defined(VYR_LOCATE_AVX2)
+    const bool backslash = HAS_AVX2 ? fill_masks_avx2(text_, firsts, masks.data())
+                                    : fill_masks_generic(text_, firsts, masks.data());
+#else
+    const bool backslash = fill_masks_generic(text_, firsts, masks.data());
+#endif
+    // The buffer follows the largest text seen; a huge one is not kept.
+    const bool ok = walk(masks.data(), blocks, plain && !backslash, firsts);
+    if (masks.size() > (size_t{1} << 16)) std::vector<BlockMasks>().swap(masks);
+    return ok;
+  }
+
+ private:
+  // Stage two: the members, from the masks.
+  bool walk(const BlockMasks* masks, size_t blocks, bool plain, const FirstBytes& firsts) {
+    const char* data = text_.data();
+    const size_t n = text_.size();
+    uint64_t in_string = 0;  // all ones while a string runs on from the previous block
+    uint64_t escape_carry = 0;
+    for (size_t blk = 0; blk < blocks; ++blk) {
+      const size_t base = blk * 64;
+      BlockMasks m = masks[blk];
+      if (m.backslash | escape_carry) m.quote &= ~escaped_bits(m.backslash, escape_carry);
+      const uint64_t strings = prefix_xor(m.quote) ^ in_string;
+      in_string = static_cast<uint64_t>(static_cast<int64_t>(strings) >> 63);
+      const uint64_t brackets = (m.open | m.close) & ~strings;
+      if (depth_ > 1 && brackets == 0) continue;  // deep inside a nested value
+      const uint64_t commas = m.comma & ~strings;
+      const uint64_t open = m.open & ~strings;
+      uint64_t names = 0;
+      if (plain) {
+        const uint64_t opening = m.quote & strings;
+        names = opening & (m.first >> 1);
+        if ((opening >> 63) && base + 64 < n) {
+          for (int k = 0; k < firsts.n; ++k)
+            if (data[base + 64] == firsts.c[k]) names |= uint64_t{1} << 63;
+        }
+      }
+      const auto pending = [&](uint64_t above) {
+        uint64_t e = brackets | names;
+        if (depth_ == 1 && (!plain || current_ >= 0)) e |= commas;
+        return e & above;
+      };
+      uint64_t events = pending(~uint64_t{0});
+      while (events) {
+        const int i = __builtin_ctzll(events);
+        const uint64_t bit = uint64_t{1} << i;
+        const size_t pos = base + static_cast<size_t>(i);
+        if (open & bit) {
+          if (++depth_ == 1 && !plain && !member_start(pos + 1, true)) return false;
+        } else if (brackets & bit) {
+          if (depth_ == 0) return false;
+          if (--depth_ == 0) return member_end(pos) && only_blanks_after(pos + 1);
+        } else if (names & bit) {
+          if (depth_ == 1 && current_ < 0 && !plain_name(pos + 1)) return false;
+        } else {
+          if (!member_end(pos)) return false;
+          if (!plain && !member_start(pos + 1, false)) return false;
+        }
+        events = pending(i == 63 ? 0 : ~uint64_t{0} << (i + 1));
+      }
+    }
+    return false;  // the object never closed
+  }
+
+  // Just after the object's '{' or a comma at depth one: reads the member's
+  // name and colon and notes where its value starts.
+  bool member_start(size_t p, bool first) {
+    const char* data = text_.data();
+    const size_t n = text_.size();
+    current_ = NO_MEMBER;
+    while (p < n && is_blank(data[p])) ++p;
+    if (p == n) return false;
+    if (first && data[p] == '}') return true;  // the empty object
+    if (data[p] != '"') return false;
+    const size_t name = ++p;
+    p = name_end(p);
+    if (p >= n || data[p] != '"') return false;
+    const std::string_view key(data + name, p - name);
+    ++p;
+    while (p < n && is_blank(data[p])) ++p;
+    if (p == n || data[p] != ':') return false;
+    ++p;
+    while (p < n && is_blank(data[p])) ++p;
+    value_start_ = p;
+    current_ = OTHER_MEMBER;
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      if (keys_[k] == key) {
+        current_ = static_cast<int>(k);
+        break;
+      }
+    }
+    return true;
+  }
+
+  // At the first byte after a quote that opens a string at depth one, in a
+  // text without backslashes: when the string is a wanted name followed by
+  // a colon, notes where the member's value starts. (A string that is a
+  // value is followed by a comma or a brace instead.)
+  bool plain_name(size_t name) {
+    const char* data = text_.data();
+    const size_t n = text_.size();
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      const std::string_view key = keys_[k];
+      if (n - name <= key.size() || data[name + key.size()] != '"' || std::memcmp(data + name, key.data(), key.size()) != 0)
+        continue;
+      size_t p = name + key.size() + 1;
+      while (p < n && is_blank(data[p])) ++p;
+      if (p == n || data[p] != ':') return true;
+      ++p;
+      while (p < n && is_blank(data[p])) ++p;
+      value_start_ = p;
+      current_ = static_cast<int>(k);
+      return true;
+    }
+    return true;
+  }
+
+  // The position of the quote that closes a member name starting at p, or
+  // of a backslash in it (names with escapes are left to the strict reader,
+  // which decodes them), or the text's end.
+  size_t name_end(size_t p) const {
+    const char* data = text_.data();
+    const size_t n = text_.size();
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
+    while (p + 16 <= n) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+      const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, quote), _mm_cmpeq_epi8(x, backslash)));
+      if (hits) return p + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+      p += 16;
+    }
+#endif
+    while (p < n && data[p] != '"' && data[p] != '\\') ++p;
+    return p;
+  }
+
+  // At the comma or brace that ends the current member.
+  bool member_end(size_t p) {
+    if (current_ < 0) return true;
+    size_t end = p;
+    while (end > value_start_ && is_blank(text_[end - 1])) --end;
+    if (end == value_start_) return false;
+    out_[current_] = {static_cast<uint32_t>(value_start_), static_cast<uint32_t>(end - value_start_), true};
+    current_ = NO_MEMBER;
+    return true;
+  }
+
+  bool only_blanks_after(size_t p) const {
+    for (; p < text_.size(); ++p)
+      if (!is_blank(text_[p])) return false;
+    return true;
+  }
+
+  static constexpr int NO_MEMBER = -2;
+  static constexpr int OTHER_MEMBER = -1;
+
+  std::string_view text_;
+  std::span<const std::string_view> keys_;
+  MemberSpan* out_;
+  int depth_ = 0;
+  int current_ = NO_MEMBER;
+  size_t value_start_ = 0;
+};
+
+}  // namespace
+
+bool locatable_name(std::string_view key) {
+  if (key.empty()) return false;
+  for (char c : key)
+    if (c == '"' || c == '\\') return false;
+  return true;
+}
+
+bool locate_members(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out) {
+  for (size_t k = 0; k < keys.size(); ++k) out[k] = MemberSpan{};
+  if (text.size() > UINT32_MAX) return false;
+  for (std::string_view k : keys)
+    if (!locatable_name(k)) return false;
+  return Locator(text, keys, out).run();
+}
+
+}  // namespace vyr::query
