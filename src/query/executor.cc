@@ -26,6 +26,33 @@ uint32_t type_mask(const RelPat& r) {
 
 bool admits(uint32_t mask, uint8_t code) { return code < 32 && (mask >> code & 1) != 0; }
 
+// Calls f on every property read in `e`, left to right.
+template <class F>
+void for_each_prop(const Expr& e, F&& f) {
+  std::vector<const Expr*> todo{&e};
+  while (!todo.empty()) {
+    const Expr* x = todo.back();
+    todo.pop_back();
+    std::visit(
+        [&](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, Expr::Prop>) {
+            f(v);
+          } else if constexpr (std::is_same_v<T, Expr::Infix>) {
+            todo.push_back(v.rhs.get());
+            todo.push_back(v.lhs.get());
+          } else if constexpr (std::is_same_v<T, Expr::Not>) {
+            todo.push_back(v.operand.get());
+          } else if constexpr (std::is_same_v<T, Expr::IsNull>) {
+            todo.push_back(v.operand.get());
+          } else if constexpr (!std::is_same_v<T, Expr::Lit>) {
+            todo.push_back(v.lhs.get());
+          }
+        },
+        x->v);
+  }
+}
+
 // Every JSON key the query can read, in the order the engine first needs
 // them: inline maps (read during matching), WHERE, then RETURN and ORDER BY.
 std::vector<std::string_view> keys_read_by(const Query& q) {
@@ -33,28 +60,7 @@ std::vector<std::string_view> keys_read_by(const Query& q) {
   for (const NodePat& n : q.pattern.nodes)
     for (const auto& [key, lit] : n.props) keys.push_back(key);
   if (q.where_clause) {
-    std::vector<const Expr*> todo{&*q.where_clause};
-    while (!todo.empty()) {
-      const Expr* e = todo.back();
-      todo.pop_back();
-      std::visit(
-          [&](const auto& x) {
-            using T = std::decay_t<decltype(x)>;
-            if constexpr (std::is_same_v<T, Expr::Prop>) {
-              keys.push_back(x.key);
-            } else if constexpr (std::is_same_v<T, Expr::Infix>) {
-              todo.push_back(x.rhs.get());
-              todo.push_back(x.lhs.get());
-            } else if constexpr (std::is_same_v<T, Expr::Not>) {
-              todo.push_back(x.operand.get());
-            } else if constexpr (std::is_same_v<T, Expr::IsNull>) {
-              todo.push_back(x.operand.get());
-            } else if constexpr (!std::is_same_v<T, Expr::Lit>) {
-              todo.push_back(x.lhs.get());
-            }
-          },
-          e->v);
-    }
+    for_each_prop(*q.where_clause, [&](const Expr::Prop& p) { keys.push_back(p.key); });
   }
   for (const ReturnItem& r : q.returns)
     if (r.prop) keys.push_back(*r.prop);
@@ -66,13 +72,29 @@ std::vector<std::string_view> keys_read_by(const Query& q) {
 // Matches are filtered in node order while their texts lie scattered over
 // the string pool; asking for the texts of a match a few steps ahead lets
 // those memory reads overlap instead of stalling one after another.
-constexpr size_t PREFETCH_DISTANCE = 8;
+// Only the texts the filter reads are asked for: a name scan that also
+// pulled in every property text would double its memory traffic.
+constexpr size_t PREFETCH_DISTANCE = 12;
 
-void prefetch_texts(const GraphView& g, Binding b) {
+struct TextsRead {
+  bool name = false;
+  bool props = false;
+};
+
+TextsRead texts_read_by(const Expr& where) {
+  TextsRead read;
+  for_each_prop(where, [&](const Expr::Prop& p) {
+    if (p.key == "name") read.name = true;
+    else if (p.key != "kind") read.props = true;
+  });
+  return read;
+}
+
+void prefetch_texts(const GraphView& g, Binding b, TextsRead read) {
   for (uint32_t i : b) {
     const Node& n = g.nodes[i];
-    __builtin_prefetch(g.string_pool.data() + n.name.off);
-    __builtin_prefetch(g.string_pool.data() + n.props.off);
+    if (read.name) __builtin_prefetch(g.string_pool.data() + n.name.off);
+    if (read.props) __builtin_prefetch(g.string_pool.data() + n.props.off);
   }
 }
 
@@ -110,6 +132,9 @@ Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
   const NodePat& first = nodes[0];
   const uint32_t first_kinds = kind_mask(first);
   const uint32_t n = g.node_count();
+  // Most scans keep a large share of the nodes; reserving untouched memory
+  // costs nothing until it is used.
+  if (first.props.empty()) m.flat.reserve(n);
   for (uint32_t i = 0; i < n; ++i) {
     if (!admits(first_kinds, static_cast<uint8_t>(g.nodes[i].kind))) continue;
     if (!first.props.empty() && !inline_props_match(g, i, first.props)) continue;
@@ -149,10 +174,11 @@ Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
     if (m.width < 64) provisional &= (uint64_t{1} << m.width) - 1;
     const ProvisionalReads reads(provisional);
     m.provisional = provisional;
+    const TextsRead texts = texts_read_by(where);
     size_t kept = 0;
     const size_t count = m.size();
     for (size_t b = 0; b < count; ++b) {
-      if (b + PREFETCH_DISTANCE < count) prefetch_texts(g, m[b + PREFETCH_DISTANCE]);
+      if (b + PREFETCH_DISTANCE < count) prefetch_texts(g, m[b + PREFETCH_DISTANCE], texts);
       const Binding binding = m[b];
       if (!eval_bool(g, where, binding, q)) continue;
       bool waits = false;

@@ -361,7 +361,21 @@ Result<std::vector<std::vector<Value>>> aggregated_rows(const GraphView& g, cons
   for (size_t c : group_items) one_node = one_node && pos[c] == pos[group_items[0]];
   std::vector<uint32_t> group_of_node;
   if (one_node) group_of_node.assign(g.node_count(), NO_GROUP);
-  for (size_t b = 0; b < n; ++b) {
+  bool counts_only = group_items.empty();
+  for (size_t c : agg_items) counts_only = counts_only && *q.returns[c].agg == AggFn::Count;
+  if (counts_only) {
+    // One group, and counting needs no reads: every match adds one.
+    Group grp;
+    grp.aggs.resize(agg_items.size());
+    for (Accumulator& acc : grp.aggs) {
+      acc.count = n;
+      acc.sum = static_cast<double>(n);
+      acc.min = acc.max = 1.0;
+    }
+    groups.push_back(std::move(grp));
+    index.emplace(std::string(), 0);
+  }
+  for (size_t b = counts_only ? n : 0; b < n; ++b) {
     const Binding binding = m[b];
     if (group_items.empty() && !groups.empty()) {
       add_to_group(groups[0], binding);  // one group for all matches
