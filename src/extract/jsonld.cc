@@ -151,7 +151,12 @@ void ingest_product(Sink& builder, const json::Value& product, const PriceScale&
   const std::string id = product_id_of(product, name);
 
   const json::Value* offer = first_offer(product);
-  json::Object props = normalized_price_map(product, price_candidate(offer), scale);
+  // Written over the product's own members when the node's props are made.
+  static const json::Object NO_MEMBERS;
+  const json::Object& own = product.is_object() ? product.as_object() : NO_MEMBERS;
+  json::Object props;
+  if (auto verdict = scale.verdict(price_candidate(offer))) verdict->write_into(props);
+  auto has_url = [&] { return props.find("url") != nullptr || own.find("url") != nullptr; };
 
   if (offer != nullptr) {
     const struct {
@@ -184,15 +189,15 @@ void ingest_product(Sink& builder, const json::Value& product, const PriceScale&
     props.set("images", std::move(list));
   }
 
-  if (offer != nullptr && props.find("url") == nullptr) {
+  if (offer != nullptr && !has_url()) {
     if (const std::string* url = offer->get_string("url"); url != nullptr && !url->empty()) props.set("url", *url);
   }
-  if (canonical && props.find("url") == nullptr) props.set("url", std::string(*canonical));
+  if (canonical && !has_url()) props.set("url", std::string(*canonical));
 
-  if (!has_product_signal(props)) return;
+  if (!has_product_signal(own, props)) return;
   if (parent_group_id) props.set("product_group_id", std::string(*parent_group_id));
 
-  const uint32_t index = builder.upsert_node(NodeKind::Product, id, name, json::to_text(json::Value(std::move(props))));
+  const uint32_t index = builder.upsert_node(NodeKind::Product, id, name, merged_json_text(own, props));
 
   named_entity_into(builder, product, "brand", NodeKind::Brand, RelType::Brand, index);
   named_entity_into(builder, product, "manufacturer", NodeKind::Organization, RelType::Manufacturer, index);

@@ -68,34 +68,6 @@ bool is_collection_key(std::string_view key) {
   return false;
 }
 
-
-// The compact text of `base` with `overrides` written over it: what
-// json::to_text prints for the merged object, without copying `base` (a
-// product object with its images and variants) to merge into it.
-std::string merged_text(const json::Object& base, const json::Object& overrides) {
-  std::string out;
-  out.push_back('{');
-  auto a = base.begin();
-  auto b = overrides.begin();
-  bool first = true;
-  while (a != base.end() || b != overrides.end()) {
-    const json::Member* m = nullptr;
-    if (b == overrides.end() || (a != base.end() && a->first < b->first)) {
-      m = &*a++;
-    } else {
-      if (a != base.end() && a->first == b->first) ++a;
-      m = &*b++;
-    }
-    if (!first) out.push_back(',');
-    first = false;
-    json::write_string(m->first, out);
-    out.push_back(':');
-    json::write(m->second, out);
-  }
-  out.push_back('}');
-  return out;
-}
-
 }  // namespace
 
 std::optional<json::Value> find_next_data(std::string_view html) {
@@ -180,7 +152,7 @@ std::string props_with_price(const json::Object& object, const PriceScale& scale
   }
   json::Object verdict;
   if (std::optional<PriceVerdict> v = scale.verdict(price)) v->write_into(verdict);
-  return merged_text(object, verdict);
+  return merged_json_text(object, verdict);
 }
 
 namespace {

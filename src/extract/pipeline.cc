@@ -182,15 +182,31 @@ void RecordedWrites::replay(GraphBuilder& builder) const {
   }
 }
 
-bool has_product_signal(const json::Object& object) {
-  if (const json::Value* cents = object.find("price_cents"); cents != nullptr && !cents->is_null()) return true;
+namespace {
+
+template <class Find>
+bool has_product_signal_in(Find find) {
+  if (const json::Value* cents = find("price_cents"); cents != nullptr && !cents->is_null()) return true;
   for (std::string_view key : {"price", "image", "sku", "gtin", "gtin13", "mpn"}) {
-    if (is_non_empty_string(object.find(key))) return true;
+    if (is_non_empty_string(find(key))) return true;
   }
-  const json::Value* url = object.find("url");
+  const json::Value* url = find("url");
   if (url == nullptr || !url->is_string()) return false;
   const std::string& u = url->as_string();
   return u.find("/products/") != std::string::npos || u.find("/product/") != std::string::npos;
+}
+
+}  // namespace
+
+bool has_product_signal(const json::Object& object) {
+  return has_product_signal_in([&](std::string_view key) { return object.find(key); });
+}
+
+bool has_product_signal(const json::Object& base, const json::Object& overrides) {
+  return has_product_signal_in([&](std::string_view key) {
+    const json::Value* v = overrides.find(key);
+    return v != nullptr ? v : base.find(key);
+  });
 }
 
 std::optional<std::string> page_canonical_url(std::string_view html) {

@@ -111,6 +111,8 @@ struct PageResult {
 // node: a price_cents, a non-empty string price, image, sku, gtin, gtin13 or
 // mpn, or a url containing "/products/" or "/product/".
 bool has_product_signal(const json::Object& object);
+// The same test of `base` with `overrides` written over it (merged_json_text).
+bool has_product_signal(const json::Object& base, const json::Object& overrides);
 
 // The first absolute (http...) href among the page's rel="canonical" tags,
 // double-quoted forms first, then single-quoted ones.

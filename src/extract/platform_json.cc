@@ -119,7 +119,9 @@ void ingest_product_into(Sink& builder, const json::Value& product, const PriceS
   }
 
   const std::optional<Decimal> reference = reference_amount(product);
-  json::Object props = normalized_price_map(product, product.get("price"), scale, reference);
+  // Written over the product's own members when the node's props are made.
+  json::Object props;
+  if (auto verdict = scale.verdict(product.get("price"), reference)) verdict->write_into(props);
   if (const std::string* url = product.get_string("url")) props.set("url", json::Value(absolutize_url(*url, origin)));
   if (std::optional<std::string> image = extract_image(product))
     props.set("image", json::Value(absolutize_url(*image, origin)));
@@ -134,9 +136,9 @@ void ingest_product_into(Sink& builder, const json::Value& product, const PriceS
   const json::Value* variant_list = variants != nullptr ? variants : product.get("variations");
   const json::Value* price_range = product.get("price_range");
   const bool has_variants = is_non_empty_array(variant_list);
-  if (!has_variants && price_range == nullptr && !has_product_signal(props)) return;
+  if (!has_variants && price_range == nullptr && !has_product_signal(product.as_object(), props)) return;
 
-  const uint32_t index = builder.upsert_node(NodeKind::Product, *id, name, json::to_text(json::Value(std::move(props))));
+  const uint32_t index = builder.upsert_node(NodeKind::Product, *id, name, merged_json_text(product.as_object(), props));
 
   if (has_variants) {
     for (const json::Value& variant : variant_list->as_array()) {

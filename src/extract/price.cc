@@ -187,27 +187,22 @@ void count_runs_by_scan(std::string_view text, std::unordered_map<uint64_t, uint
   }
 }
 
-// Positions of the bytes that can begin a currency sign: "$" and the lead
-// bytes of the signs' UTF-8 forms (C2 for U+00A2-A5, E2 for U+20A0-20BF, E5
-// for the CJK signs, EC for U+C6D0, EF for U+FDFC), sixteen bytes at a time.
-template <class F>
-void for_each_sign_lead(std::string_view text, F&& f) {
-  static constexpr unsigned char LEADS[] = {0x24, 0xC2, 0xE2, 0xE5, 0xEC, 0xEF};
+// Calls f with the position of every byte of `text` that is one of `bytes`,
+// in order, sixteen bytes at a time, until f returns false.
+template <size_t N, class F>
+void for_each_byte_of(std::string_view text, const char (&bytes)[N], F&& f) {
   const char* s = text.data();
   const size_t n = text.size();
   size_t i = 0;
   for (; i + 16 <= n; i += 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
     __m128i any = _mm_setzero_si128();
-    for (unsigned char lead : LEADS)
-      any = _mm_or_si128(any, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(lead))));
+    for (char b : bytes) any = _mm_or_si128(any, _mm_cmpeq_epi8(block, _mm_set1_epi8(b)));
     for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(any)); mask != 0; mask &= mask - 1)
-      f(i + static_cast<size_t>(__builtin_ctz(mask)));
+      if (!f(i + static_cast<size_t>(__builtin_ctz(mask)))) return;
   }
-  for (; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (std::find(std::begin(LEADS), std::end(LEADS), c) != std::end(LEADS)) f(i);
-  }
+  for (; i < n; ++i)
+    if (std::find(std::begin(bytes), std::end(bytes), s[i]) != std::end(bytes) && !f(i)) return;
 }
 
 // The runs count_runs_by_scan counts, found from the signs instead of from
@@ -224,12 +219,14 @@ void count_runs_near_signs(std::string_view text, std::unordered_map<uint64_t, u
     last_run = j;
     count_run(text.substr(j, e - j), counts);
   };
-  for_each_sign_lead(text, [&](size_t p) {
+  // "$" and the lead bytes of the signs' UTF-8 forms: C2 for U+00A2-A5, E2
+  // for U+20A0-20BF, E5 for the CJK signs, EC for U+C6D0, EF for U+FDFC.
+  for_each_byte_of(text, {'$', '\xC2', '\xE2', '\xE5', '\xEC', '\xEF'}, [&](size_t p) {
     const auto length = static_cast<int32_t>(std::min<size_t>(text.size() - p, 4));
     int32_t after = 0;
     UChar32 c;
     U8_NEXT(bytes + p, after, length, c);
-    if (!is_currency_sign(c)) return;
+    if (!is_currency_sign(c)) return true;
     // A run cannot begin with "," or ".", and it ends only where its
     // characters do: the one before the sign ends at that sign's nearest
     // character, its start is the first digit of the stretch of amount
@@ -247,6 +244,7 @@ void count_runs_near_signs(std::string_view text, std::unordered_map<uint64_t, u
       while (e < text.size() && is_amount_char(text[e])) ++e;
       take(r, e);
     }
+    return true;
   });
 }
 
@@ -270,12 +268,22 @@ std::string_view detect_currency(std::string_view page) {
       if (std::string_view code = known_currency(std::string_view(letters, 3)); !code.empty()) return code;
     }
   }
+  // The signs in order of precedence: the first one found anywhere decides.
   static constexpr std::pair<std::string_view, std::string_view> SIGNS[] = {
       {"\u20AC", "EUR"}, {"\u00A3", "GBP"}, {"\u20AA", "ILS"}, {"\u20B9", "INR"},
       {"\u20A9", "KRW"}, {"NT$", "TWD"},    {"NT\uFF04", "TWD"},
   };
-  for (const auto& [sign, code] : SIGNS)
-    if (find_text(page, sign) != std::string_view::npos) return known_currency(code);
+  // One pass notes every sign present instead of one search per sign: each
+  // begins with one of three bytes.
+  unsigned seen = 0;
+  for_each_byte_of(page, {'\xE2', '\xC2', 'N'}, [&](size_t at) {
+    const std::string_view rest = page.substr(at);
+    for (size_t k = 0; k < std::size(SIGNS); ++k)
+      if (rest.starts_with(SIGNS[k].first)) seen |= 1U << k;
+    return (seen & 1U) == 0;  // nothing outranks the first sign
+  });
+  for (size_t k = 0; k < std::size(SIGNS); ++k)
+    if ((seen & (1U << k)) != 0) return known_currency(SIGNS[k].second);
   return {};
 }
 
@@ -407,7 +415,10 @@ json::Object normalized_price_map(const json::Value& record, const json::Value* 
 
 std::string with_normalized_price(const json::Value& record, const json::Value* price, const PriceScale& scale,
                                   const std::optional<Decimal>& reference) {
-  return json::to_text(json::Value(normalized_price_map(record, price, scale, reference)));
+  json::Object verdict;
+  if (auto v = scale.verdict(price, reference)) v->write_into(verdict);
+  static const json::Object NO_MEMBERS;
+  return merged_json_text(record.is_object() ? record.as_object() : NO_MEMBERS, verdict);
 }
 
 }  // namespace vyr::extract

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -27,16 +27,76 @@ int commonness_rank(unsigned char c) {
 
 }  // namespace
 
-size_t find_text(std::string_view hay, std::string_view needle, size_t from) {
-  if (from > hay.size() || hay.size() - from < needle.size()) return std::string_view::npos;
+namespace {
+
+constexpr size_t NPOS = std::string_view::npos;
+
+// The first match at or after `i` in h[0, n), one byte at a time.
+size_t scan_tail(const char* h, size_t n, std::string_view needle, size_t a, size_t i) {
+  for (const size_t last = n - needle.size(); i <= last; ++i)
+    if (h[i + a] == needle[a] && std::memcmp(h + i, needle.data(), needle.size()) == 0) return i;
+  return NPOS;
+}
+
+// Blocks of sixteen candidate starts: those whose bytes at offsets a and b
+// both match are compared in full.
+size_t scan_sse2(const char* h, size_t n, std::string_view needle, size_t a, size_t b) {
+  const size_t reach = std::max(a, b) + 16;  // bytes read from a block's start
+  const size_t last = n - needle.size();      // the last possible match start
+  const __m128i va = _mm_set1_epi8(needle[a]);
+  const __m128i vb = _mm_set1_epi8(needle[b]);
+  size_t i = 0;
+  for (; i + reach <= n; i += 16) {
+    const __m128i ha = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + a));
+    const __m128i hb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + b));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(ha, va), _mm_cmpeq_epi8(hb, vb))));
+    for (; mask != 0; mask &= mask - 1) {
+      const size_t j = i + static_cast<size_t>(__builtin_ctz(mask));
+      if (j > last) return NPOS;
+      if (std::memcmp(h + j, needle.data(), needle.size()) == 0) return j;
+    }
+  }
+  return scan_tail(h, n, needle, a, i);
+}
+
+// The same with thirty-two candidate starts per block, where the processor
+// has AVX2.
+__attribute__((target("avx2"))) size_t scan_avx2(const char* h, size_t n, std::string_view needle, size_t a,
+                                                 size_t b) {
+  const size_t reach = std::max(a, b) + 32;
+  const size_t last = n - needle.size();
+  const __m256i va = _mm256_set1_epi8(needle[a]);
+  const __m256i vb = _mm256_set1_epi8(needle[b]);
+  size_t i = 0;
+  for (; i + reach <= n; i += 32) {
+    const __m256i ha = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + a));
+    const __m256i hb = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(h + i + b));
+    auto mask = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(ha, va), _mm256_cmpeq_epi8(hb, vb))));
+    for (; mask != 0; mask &= mask - 1) {
+      const size_t j = i + static_cast<size_t>(__builtin_ctz(mask));
+      if (j > last) return NPOS;
+      if (std::memcmp(h + j, needle.data(), needle.size()) == 0) return j;
+    }
+  }
+  return scan_tail(h, n, needle, a, i);
+}
+
+const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+
+}  // namespace
+
+namespace {
+
+size_t find_text_with(std::string_view hay, std::string_view needle, size_t from, bool avx2) {
+  if (from > hay.size() || hay.size() - from < needle.size()) return NPOS;
   if (needle.empty()) return from;
   const char* h = hay.data() + from;
   const size_t n = hay.size() - from;
   const size_t k = needle.size();
-  auto found = [&](const char* at) { return static_cast<size_t>(at - hay.data()); };
   if (k == 1) {
     const void* at = std::memchr(h, needle[0], n);
-    return at == nullptr ? std::string_view::npos : found(static_cast<const char*>(at));
+    return at == nullptr ? NPOS : static_cast<size_t>(static_cast<const char*>(at) - hay.data());
   }
   // The two probe offsets: the rarest byte, then the rarest of the others
   // (the farther one on a tie, since neighbours tend to come together).
@@ -53,25 +113,18 @@ size_t find_text(std::string_view hay, std::string_view needle, size_t from) {
     const size_t di = i > a ? i - a : a - i, db = b > a ? b - a : a - b;
     if (ri > rb || (ri == rb && di > db)) b = i;
   }
-  const size_t reach = std::max(a, b) + 16;  // bytes read from a block's start
-  const size_t last = n - k;                  // the last possible match start
-  const __m128i va = _mm_set1_epi8(needle[a]);
-  const __m128i vb = _mm_set1_epi8(needle[b]);
-  size_t i = 0;
-  for (; i + reach <= n; i += 16) {
-    const __m128i ha = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + a));
-    const __m128i hb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + b));
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(ha, va), _mm_cmpeq_epi8(hb, vb))));
-    while (mask != 0) {
-      const size_t j = i + static_cast<size_t>(__builtin_ctz(mask));
-      if (j > last) return std::string_view::npos;
-      if (std::memcmp(h + j, needle.data(), k) == 0) return found(h + j);
-      mask &= mask - 1;
-    }
-  }
-  for (; i <= last; ++i)
-    if (h[i + a] == needle[a] && std::memcmp(h + i, needle.data(), k) == 0) return found(h + i);
-  return std::string_view::npos;
+  const size_t at = avx2 ? scan_avx2(h, n, needle, a, b) : scan_sse2(h, n, needle, a, b);
+  return at == NPOS ? NPOS : from + at;
+}
+
+}  // namespace
+
+size_t find_text(std::string_view hay, std::string_view needle, size_t from) {
+  return find_text_with(hay, needle, from, HAS_AVX2);
+}
+
+size_t detail::find_text_sse2(std::string_view hay, std::string_view needle, size_t from) {
+  return find_text_with(hay, needle, from, false);
 }
 
 // Each character is decoded from a window of at most 4 bytes, so ICU's 32-bit
@@ -97,6 +150,30 @@ std::string_view trim_unicode_space(std::string_view s) {
     end = base + static_cast<size_t>(i);
   }
   return s.substr(begin, end - begin);
+}
+
+std::string merged_json_text(const json::Object& base, const json::Object& overrides) {
+  std::string out;
+  out.push_back('{');
+  auto a = base.begin();
+  auto b = overrides.begin();
+  bool first = true;
+  while (a != base.end() || b != overrides.end()) {
+    const json::Member* m = nullptr;
+    if (b == overrides.end() || (a != base.end() && a->first < b->first)) {
+      m = &*a++;
+    } else {
+      if (a != base.end() && a->first == b->first) ++a;
+      m = &*b++;
+    }
+    if (!first) out.push_back(',');
+    first = false;
+    json::write_string(m->first, out);
+    out.push_back(':');
+    json::write(m->second, out);
+  }
+  out.push_back('}');
+  return out;
 }
 
 std::optional<std::string> id_text(const json::Value* v) {

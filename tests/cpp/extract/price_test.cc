@@ -128,6 +128,9 @@ TEST(PriceScale, DetectsThePageCurrency) {
       {"<p>\xE2\x82\xB9 499</p>", "INR"},
       {"<p>\xE2\x82\xA9 499</p>", "KRW"},
       {"<p>\xE2\x82\xAA 499</p>", "ILS"},
+      // The first sign in the order above wins, wherever each stands.
+      {"<p>NT$ 1 \xE2\x82\xA9 2 \xE2\x82\xAA 3</p>", "ILS"},
+      {"<p>NT$ 1 \xC2\xA3 2</p>", "GBP"},
       {"", ""},
   };
   for (const auto& c : cases) {

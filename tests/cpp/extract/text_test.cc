@@ -36,6 +36,7 @@ TEST(FindText, AgreesWithStringFind) {
     SCOPED_TRACE(std::string(c.hay) + " / " + std::string(c.needle));
     const size_t want = c.from > c.hay.size() ? std::string_view::npos : c.hay.find(c.needle, c.from);
     EXPECT_EQ(find_text(c.hay, c.needle, c.from), want);
+    EXPECT_EQ(detail::find_text_sse2(c.hay, c.needle, c.from), want);
   }
 }
 
@@ -52,8 +53,9 @@ TEST(FindText, AgreesWithStringFindOnRandomTexts) {
     const std::string hay = random_text(rng() % 90);
     const std::string needle = random_text(1 + rng() % 6);
     for (size_t from = 0; from <= hay.size(); from += 1 + rng() % 5) {
-      ASSERT_EQ(find_text(hay, needle, from), std::string_view(hay).find(needle, from))
-          << "hay " << hay << " needle " << needle << " from " << from;
+      const size_t want = std::string_view(hay).find(needle, from);
+      ASSERT_EQ(find_text(hay, needle, from), want) << "hay " << hay << " needle " << needle << " from " << from;
+      ASSERT_EQ(detail::find_text_sse2(hay, needle, from), want) << "hay " << hay << " needle " << needle;
     }
   }
 }
