@@ -18,7 +18,7 @@ bool is_blank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; 
 
 // Bit masks of one 64-byte block, bit i for byte i.
 struct BlockMasks {
-  uint64_t quote = 0, backslash = 0, open = 0, close = 0, comma = 0;
+  uint64_t quote = 0, backslash = 0, open = 0, close = 0;
   uint64_t first = 0;  // bytes equal to the first byte of a wanted name
 };
 
@@ -35,7 +35,7 @@ uint64_t mask16(__m128i x, __m128i c) { return static_cast<uint16_t>(_mm_movemas
 inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
   BlockMasks m;
 #if defined(__SSE2__)
-  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\'), comma = _mm_set1_epi8(',');
+  const __m128i quote = _mm_set1_epi8('"'), backslash = _mm_set1_epi8('\\');
   // '{' and '[' differ only in the 0x20 bit, as do '}' and ']'.
   const __m128i case_bit = _mm_set1_epi8(0x20), open = _mm_set1_epi8('{'), close = _mm_set1_epi8('}');
   const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -48,7 +48,6 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
   };
   m.quote = gather(quote, false);
   m.backslash = gather(backslash, false);
-  m.comma = gather(comma, false);
   m.open = gather(open, true);
   m.close = gather(close, true);
   for (int k = 0; k < firsts.n; ++k) m.first |= gather(_mm_set1_epi8(firsts.c[k]), false);
@@ -58,7 +57,6 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
     switch (p[i]) {
       case '"': m.quote |= bit; break;
       case '\\': m.backslash |= bit; break;
-      case ',': m.comma |= bit; break;
       case '{': case '[': m.open |= bit; break;
       case '}': case ']': m.close |= bit; break;
       default: break;
@@ -83,7 +81,6 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
   BlockMasks m;
   m.quote = VYR_MASK64(lo, hi, '"');
   m.backslash = VYR_MASK64(lo, hi, '\\');
-  m.comma = VYR_MASK64(lo, hi, ',');
   m.open = VYR_MASK64(lo_folded, hi_folded, '{');
   m.close = VYR_MASK64(lo_folded, hi_folded, '}');
   for (int k = 0; k < firsts.n; ++k) m.first |= VYR_MASK64(lo, hi, firsts.c[k]);
@@ -93,6 +90,24 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
 
 const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
 #endif
+
+// Commas of the 64 bytes at p (fewer at the text's end), needed only where
+// every member name is read.
+uint64_t commas_at(const char* p, size_t avail) {
+  uint64_t m = 0;
+  const size_t n = avail < 64 ? avail : 64;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(',');
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, comma)))) << i;
+  }
+#endif
+  for (; i < n; ++i)
+    if (p[i] == ',') m |= uint64_t{1} << i;
+  return m;
+}
 
 // The characters escaped by a backslash: the one after each backslash that
 // is not itself escaped. `carry` tells whether the previous block ended in
@@ -174,9 +189,10 @@ class Locator {
     while (start < n && is_blank(data[start])) ++start;
     if (start == n || data[start] != '{') return false;
     // Without a backslash in the text, a member name is its raw bytes, so
-    // only quotes followed by a wanted name's first byte need a look, and
-    // commas only while a wanted value runs. Otherwise every member name is
-    // read, and names with escapes make the search give up.
+    // only quotes followed by a wanted name's first byte need a look, and a
+    // wanted value's end is found from its first byte (or, for a container,
+    // from the bracket that closes it). Otherwise every member is read, from
+    // comma to comma, and names with escapes make the search give up.
     FirstBytes firsts;
     bool plain = true;
     for (std::string_view k : keys_) {
@@ -220,7 +236,7 @@ class Locator {
       in_string = static_cast<uint64_t>(static_cast<int64_t>(strings) >> 63);
       const uint64_t brackets = (m.open | m.close) & ~strings;
       if (depth_ > 1 && brackets == 0) continue;  // deep inside a nested value
-      const uint64_t commas = m.comma & ~strings;
+      const uint64_t commas = plain ? 0 : commas_at(data + base, n - base) & ~strings;
       const uint64_t open = m.open & ~strings;
       uint64_t names = 0;
       if (plain) {
@@ -232,9 +248,7 @@ class Locator {
         }
       }
       const auto pending = [&](uint64_t above) {
-        uint64_t e = brackets | names;
-        if (depth_ == 1 && (!plain || current_ >= 0)) e |= commas;
-        return e & above;
+        return (brackets | names | (depth_ == 1 ? commas : 0)) & above;
       };
       uint64_t events = pending(~uint64_t{0});
       while (events) {
@@ -245,12 +259,13 @@ class Locator {
           if (++depth_ == 1 && !plain && !member_start(pos + 1, true)) return false;
         } else if (brackets & bit) {
           if (depth_ == 0) return false;
-          if (--depth_ == 0) return member_end(pos) && only_blanks_after(pos + 1);
+          --depth_;
+          if (depth_ == 0) return (plain || member_end(pos)) && only_blanks_after(pos + 1);
+          if (depth_ == 1 && plain && current_ >= 0 && !member_end(pos + 1)) return false;
         } else if (names & bit) {
           if (depth_ == 1 && current_ < 0 && !plain_name(pos + 1)) return false;
         } else {
-          if (!member_end(pos)) return false;
-          if (!plain && !member_start(pos + 1, false)) return false;
+          if (!member_end(pos) || !member_start(pos + 1, false)) return false;
         }
         events = pending(i == 63 ? 0 : ~uint64_t{0} << (i + 1));
       }
@@ -304,8 +319,22 @@ class Locator {
       if (p == n || data[p] != ':') return true;
       ++p;
       while (p < n && is_blank(data[p])) ++p;
-      value_start_ = p;
-      current_ = static_cast<int>(k);
+      if (p == n || data[p] == ',' || data[p] == '}' || data[p] == ']') return false;
+      if (data[p] == '{' || data[p] == '[') {
+        // Ends with the bracket that brings the depth back to one.
+        value_start_ = p;
+        current_ = static_cast<int>(k);
+        return true;
+      }
+      size_t end = p + 1;
+      if (data[p] == '"') {
+        const void* close = std::memchr(data + end, '"', n - end);
+        if (!close) return false;
+        end = static_cast<size_t>(static_cast<const char*>(close) - data) + 1;
+      } else {
+        while (end < n && data[end] != ',' && data[end] != '}' && data[end] != ']' && !is_blank(data[end])) ++end;
+      }
+      out_[k] = {static_cast<uint32_t>(p), static_cast<uint32_t>(end - p), true};
       return true;
     }
     return true;
