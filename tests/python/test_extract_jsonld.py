@@ -183,3 +183,25 @@ def test_hostile_pages_cost_only_themselves(tmp_path, capfd):
     assert count == 5
     assert capfd.readouterr().err == ""
     assert sorted(n[1] for n in graphfile.read_graph(str(tmp_path / "h.bin"))[0]) == ["big", "deep", "good", "messy"]
+
+
+@pytest.mark.parametrize("name", [
+    "Plain lamp",                     # ASCII
+    "L\u00e2mpe \u00e9t\u00e9",       # Latin-1
+    "Lampe \u20ac \u2019 \u4e2d",     # the Basic Multilingual Plane
+    "Lamp \U0001f4a1 \u00e9",         # beyond it
+    "\u20ac" * 3000 + "\U0001f4a1" * 3000 + " lamp",  # UTF-8 several times longer than the text
+])
+def test_page_text_reaches_the_graph_as_utf8(tmp_path, name):
+    # Long enough that whole runs of ASCII and the characters around them
+    # are converted together.
+    block = '<script type="application/ld+json">%s</script>' % json.dumps(
+        {"@type": "Product", "name": name, "sku": "S-1"}, ensure_ascii=False)
+    nodes, _ = build(tmp_path, [page(block, head="<!-- %s -->" % name)])
+    assert nodes[0][1:3] == ("S-1", name)
+
+
+def test_lone_surrogates_in_a_page_read_as_question_marks(tmp_path):
+    nodes, _ = build(tmp_path, ['<script type="application/ld+json">{"@type": "Product", "name": "A\ud800B\udfffC",'
+                                ' "sku": "S-2"}</script>'])
+    assert nodes[0][1:3] == ("S-2", "A?B?C")
