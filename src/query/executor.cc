@@ -1,5 +1,6 @@
 #include "query/executor.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "query/ordering.h"
@@ -125,11 +126,12 @@ bool settle_match(const GraphView& g, const Query& q, const Matches& m, size_t k
   return !m.waits(k) || settle_binding(g, q, m.provisional, m[k]);
 }
 
-Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
-  const auto& nodes = q.pattern.nodes;
+namespace {
+
+Matches seed(const GraphView& g, const Query& q) {
   Matches m;
   m.width = 1;
-  const NodePat& first = nodes[0];
+  const NodePat& first = q.pattern.nodes[0];
   const uint32_t first_kinds = kind_mask(first);
   const uint32_t n = g.node_count();
   // Most scans keep a large share of the nodes; reserving untouched memory
@@ -140,64 +142,99 @@ Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
     if (!first.props.empty() && !inline_props_match(g, i, first.props)) continue;
     m.flat.push_back(i);
   }
+  return m;
+}
 
-  for (size_t k = 0; k < q.pattern.rels.size() && k + 1 < nodes.size(); ++k) {
-    const RelPat& rel = q.pattern.rels[k];
-    const NodePat& next = nodes[k + 1];
-    const uint32_t types = type_mask(rel);
-    const uint32_t kinds = kind_mask(next);
-    Matches out;
-    out.width = m.width + 1;
-    const size_t count = m.size();
-    for (size_t b = 0; b < count; ++b) {
-      const Binding binding = m[b];
-      const uint32_t s = binding[k];
-      const std::span<const Edge> range = rel.incoming ? g.in_edges_of(s) : g.out_edges_of(s);
-      for (const Edge& e : range) {
-        if (!admits(types, static_cast<uint8_t>(e.rel))) continue;
-        const uint32_t t = e.node;
-        if (!admits(kinds, static_cast<uint8_t>(g.nodes[t].kind))) continue;
-        if (!next.props.empty() && !inline_props_match(g, t, next.props)) continue;
-        out.flat.insert(out.flat.end(), binding.begin(), binding.end());
-        out.flat.push_back(t);
+// Hop k: every binding extended by each qualifying edge of its node k, in
+// stored edge order. An extended binding waits to be settled when its
+// source did.
+Matches expand(const GraphView& g, const Query& q, size_t k, const Matches& m) {
+  const RelPat& rel = q.pattern.rels[k];
+  const NodePat& next = q.pattern.nodes[k + 1];
+  const uint32_t types = type_mask(rel);
+  const uint32_t kinds = kind_mask(next);
+  Matches out;
+  out.width = m.width + 1;
+  out.provisional = m.provisional;
+  const size_t count = m.size();
+  for (size_t b = 0; b < count; ++b) {
+    const Binding binding = m[b];
+    const uint32_t s = binding[k];
+    const std::span<const Edge> range = rel.incoming ? g.in_edges_of(s) : g.out_edges_of(s);
+    for (const Edge& e : range) {
+      if (!admits(types, static_cast<uint8_t>(e.rel))) continue;
+      const uint32_t t = e.node;
+      if (!admits(kinds, static_cast<uint8_t>(g.nodes[t].kind))) continue;
+      if (!next.props.empty() && !inline_props_match(g, t, next.props)) continue;
+      if (m.waits(b)) {
+        out.unsettled.resize(out.size(), 0);
+        out.unsettled.push_back(1);
       }
+      out.flat.insert(out.flat.end(), binding.begin(), binding.end());
+      out.flat.push_back(t);
     }
-    m = std::move(out);
   }
+  return out;
+}
 
-  if (q.where_clause) {
-    const Expr& where = *q.where_clause;
-    // Reads through patterns where a Null would reject the match anyway are
-    // provisional: most matches are rejected, and their texts then need no
-    // check at all.
-    uint64_t provisional = null_rejecting_positions(where, q);
-    if (m.width < 64) provisional &= (uint64_t{1} << m.width) - 1;
-    const ProvisionalReads reads(provisional);
-    m.provisional = provisional;
-    const TextsRead texts = texts_read_by(where);
-    size_t kept = 0;
-    const size_t count = m.size();
-    for (size_t b = 0; b < count; ++b) {
-      if (b + PREFETCH_DISTANCE < count) prefetch_texts(g, m[b + PREFETCH_DISTANCE], texts);
-      const Binding binding = m[b];
-      if (!eval_bool(g, where, binding, q)) continue;
-      bool waits = false;
-      for (uint64_t bits = provisional; bits && !waits; bits &= bits - 1)
-        waits = props_unchecked(binding[static_cast<size_t>(__builtin_ctzll(bits))]);
-      if (waits) {
-        if (defer) {
-          if (m.unsettled.size() < kept) m.unsettled.resize(kept, 0);
-          m.unsettled.resize(kept + 1, 1);
-        } else if (!settle_binding(g, q, provisional, binding)) {
-          continue;
-        }
+// Keeps the bindings for which WHERE holds, in order.
+void filter(const GraphView& g, const Query& q, bool defer, Matches& m) {
+  const Expr& where = *q.where_clause;
+  // Reads through patterns where a Null would reject the match anyway are
+  // provisional: most matches are rejected, and their texts then need no
+  // check at all.
+  uint64_t provisional = null_rejecting_positions(where, q);
+  if (m.width < 64) provisional &= (uint64_t{1} << m.width) - 1;
+  const ProvisionalReads reads(provisional);
+  m.provisional = provisional;
+  const TextsRead texts = texts_read_by(where);
+  size_t kept = 0;
+  const size_t count = m.size();
+  for (size_t b = 0; b < count; ++b) {
+    if (b + PREFETCH_DISTANCE < count) prefetch_texts(g, m[b + PREFETCH_DISTANCE], texts);
+    const Binding binding = m[b];
+    if (!eval_bool(g, where, binding, q)) continue;
+    bool waits = false;
+    for (uint64_t bits = provisional; bits && !waits; bits &= bits - 1)
+      waits = props_unchecked(binding[static_cast<size_t>(__builtin_ctzll(bits))]);
+    if (waits) {
+      if (defer) {
+        m.unsettled.resize(kept, 0);
+        m.unsettled.push_back(1);
+      } else if (!settle_binding(g, q, provisional, binding)) {
+        continue;
       }
-      if (kept != b)
-        std::copy_n(m.flat.begin() + static_cast<ptrdiff_t>(b * m.width), m.width,
-                    m.flat.begin() + static_cast<ptrdiff_t>(kept * m.width));
-      ++kept;
     }
-    m.flat.resize(kept * m.width);
+    if (kept != b)
+      std::copy_n(m.flat.begin() + static_cast<ptrdiff_t>(b * m.width), m.width,
+                  m.flat.begin() + static_cast<ptrdiff_t>(kept * m.width));
+    ++kept;
+  }
+  m.flat.resize(kept * m.width);
+}
+
+// The last node pattern WHERE reads through. Filtering right after that
+// pattern is bound keeps exactly the bindings, in the same order, that
+// filtering after the last hop would: later hops only extend a binding, and
+// WHERE never looks at what they add.
+size_t last_position_read(const Query& q) {
+  size_t last = 0;
+  for_each_prop(*q.where_clause, [&](const Expr::Prop& p) {
+    if (const std::optional<size_t> pos = resolve_var(q, p.var)) last = std::max(last, *pos);
+  });
+  return last;
+}
+
+}  // namespace
+
+Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
+  const size_t hops = std::min(q.pattern.rels.size(), q.pattern.nodes.size() - 1);
+  const size_t filter_at = q.where_clause ? std::min(last_position_read(q), hops) : hops + 1;
+  Matches m = seed(g, q);
+  if (filter_at == 0) filter(g, q, defer, m);
+  for (size_t k = 0; k < hops; ++k) {
+    m = expand(g, q, k, m);
+    if (filter_at == k + 1) filter(g, q, defer, m);
   }
   return m;
 }

@@ -86,6 +86,9 @@ QUERIES = [
     "MATCH (p:Product) WHERE p.rating > 1 RETURN p.name ORDER BY p.rating DESC, p.name LIMIT 8",
     "MATCH (p:Product)-[:Offers]->(o:Offer) WHERE p.rating >= 4.5 RETURN p.name, o.price",
     "MATCH (p:Product)-[:Offers]->(o:Offer) WHERE o.price > 100 RETURN p.name, o.price ORDER BY o.price LIMIT 5",
+    "MATCH (p:Product)-[:Offers]->(o:Offer) WHERE p.price_cents > 15000 RETURN p.name, o.price "
+    "ORDER BY p.price_cents LIMIT 4",
+    "MATCH (p:Product)-[:Offers]->(o:Offer) WHERE p.price_cents > 15000 RETURN p.name, o.price LIMIT 3",
     "MATCH (p:Product)-[:Offers]->(o:Offer) WHERE o.price > 100 AND p.price_cents > 100 RETURN p.name LIMIT 5",
     "MATCH (a:Product)-[:Brand]->(b)<-[:Brand]-(c:Product) WHERE a.price_cents > 19000 AND c.rating = 5 "
     "RETURN a.name, c.name ORDER BY c.price_cents LIMIT 5",
