@@ -1,8 +1,10 @@
 #include "python/convert.h"
 
+#include <atomic>
 #include <type_traits>
 
 #include <emmintrin.h>
+#include <tbb/task_group.h>
 
 namespace vyr::py {
 namespace {
@@ -33,14 +35,9 @@ bool bytes_into(PyObject* bytes, std::string& out) {
   return true;
 }
 
-enum class Encoding { Strict, Replace };
-
-bool encode_str(PyObject* obj, Encoding enc, std::string& out) {
+// UTF-8, refusing lone surrogates (UnicodeEncodeError).
+bool encode_str(PyObject* obj, std::string& out) {
   PyRef bytes(PyUnicode_AsUTF8String(obj));
-  if (!bytes && enc == Encoding::Replace && PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) {
-    PyErr_Clear();
-    bytes = PyRef(PyUnicode_AsEncodedString(obj, "utf-8", "replace"));
-  }
   return bytes && bytes_into(bytes.get(), out);
 }
 
@@ -97,27 +94,106 @@ void ucs4_to_utf8(const Py_UCS4* s, size_t n, std::string& out) {
   out.resize(at);
 }
 
-// A page's text as UTF-8, lone surrogates replaced. Copying the code points
-// out is a plain widening copy inside the interpreter, and the UTF-8 is
-// written straight into `out`: several times faster than the interpreter's
-// UTF-8 encoder on the non-ASCII text most pages are, and one copy fewer.
-bool page_text(PyObject* obj, std::vector<Py_UCS4>& scratch, std::string& out) {
-  const Py_ssize_t n = PyUnicode_GetLength(obj);
-  if (n < 0) return false;
-  scratch.resize(static_cast<size_t>(n));
-  if (n > 0 && PyUnicode_AsUCS4(obj, scratch.data(), n, 0) == nullptr) return false;
-  ucs4_to_utf8(scratch.data(), static_cast<size_t>(n), out);
-  return true;
-}
+// Pages' UTF-8, written on worker threads while the calling thread, which
+// holds the interpreter lock, copies the next pages' code points out of
+// their str objects (a plain widening copy inside the interpreter, far
+// faster than its UTF-8 encoder on the non-ASCII text most pages are). The
+// workers touch no Python object: only code points already copied out and
+// each page's own string. Batches of about a megabyte of code points
+// alternate, so memory stays small whatever the number of pages.
+class PageWriter {
+ public:
+  // `out` must already hold one string per page and must not be resized
+  // before finish() or destruction.
+  explicit PageWriter(std::vector<std::string>& out) : out_(out) {}
+  PageWriter(const PageWriter&) = delete;
+  PageWriter& operator=(const PageWriter&) = delete;
+  ~PageWriter() {
+    for (Batch& b : batches_) wait(b);
+  }
 
-bool list_arg(PyObject* obj, const char* param, Encoding enc, std::vector<std::string>& out) {
+  // Copies the code points of page `index`; false with a Python exception
+  // set when the str cannot be read.
+  bool add(PyObject* str, size_t index) {
+    const Py_ssize_t n = PyUnicode_GetLength(str);
+    if (n < 0) return false;
+    Batch& b = batches_[current_];
+    if (b.texts.size() <= b.count) b.texts.emplace_back();
+    std::vector<Py_UCS4>& text = b.texts[b.count];
+    text.resize(static_cast<size_t>(n));
+    if (n > 0 && PyUnicode_AsUCS4(str, text.data(), n, 0) == nullptr) return false;
+    if (b.index.size() <= b.count) b.index.emplace_back();
+    b.index[b.count++] = index;
+    code_points_ += static_cast<size_t>(n);
+    if (code_points_ >= BATCH_CODE_POINTS) launch();
+    return true;
+  }
+
+  // Waits for every page; false with MemoryError set when one could not be
+  // written.
+  bool finish() {
+    launch();
+    for (Batch& b : batches_) wait(b);
+    if (failed_.load()) {
+      PyErr_NoMemory();
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  static constexpr size_t BATCH_CODE_POINTS = size_t{1} << 18;
+  struct Batch {
+    std::vector<std::vector<Py_UCS4>> texts;  // kept from batch to batch, so reused
+    std::vector<size_t> index;
+    size_t count = 0;
+    tbb::task_group writers;
+  };
+
+  void wait(Batch& b) {
+    try {
+      b.writers.wait();
+    } catch (...) {
+      failed_.store(true);
+    }
+  }
+
+  // Hands the current batch to the workers and goes on with the other one
+  // once its pages are written.
+  void launch() {
+    Batch& full = batches_[current_];
+    for (size_t k = 0; k < full.count; ++k) {
+      full.writers.run([this, &full, k] {
+        try {
+          const std::vector<Py_UCS4>& text = full.texts[k];
+          ucs4_to_utf8(text.data(), text.size(), out_[full.index[k]]);
+        } catch (...) {
+          failed_.store(true);
+        }
+      });
+    }
+    current_ ^= 1;
+    wait(batches_[current_]);
+    batches_[current_].count = 0;
+    code_points_ = 0;
+  }
+
+  std::vector<std::string>& out_;
+  Batch batches_[2];
+  size_t current_ = 0;
+  size_t code_points_ = 0;
+  std::atomic<bool> failed_{false};
+};
+
+// Calls begin(n) with the number of items of a sequence of str, then
+// each(item, index) for every item.
+template <class Begin, class Each>
+bool for_each_str(PyObject* obj, const char* param, Begin begin, Each each) {
   const char* expected = "a sequence of str";
   if (PyUnicode_Check(obj) || !PySequence_Check(obj)) return type_error(param, expected, obj);
   Py_ssize_t n = PySequence_Size(obj);
   if (n < 0) return false;
-  out.clear();
-  out.reserve(static_cast<size_t>(n));
-  std::vector<Py_UCS4> scratch;
+  begin(static_cast<size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
     PyRef item(PySequence_GetItem(obj, i));
     if (!item) return false;
@@ -126,10 +202,7 @@ bool list_arg(PyObject* obj, const char* param, Encoding enc, std::vector<std::s
                    type_name(item.get()).c_str());
       return false;
     }
-    out.emplace_back();
-    const bool ok = enc == Encoding::Replace ? page_text(item.get(), scratch, out.back())
-                                             : encode_str(item.get(), enc, out.back());
-    if (!ok) return false;
+    if (!each(item.get(), static_cast<size_t>(i))) return false;
   }
   return true;
 }
@@ -138,7 +211,7 @@ bool list_arg(PyObject* obj, const char* param, Encoding enc, std::vector<std::s
 
 bool str_arg(PyObject* obj, const char* param, std::string& out) {
   if (!PyUnicode_Check(obj)) return type_error(param, "str", obj);
-  return encode_str(obj, Encoding::Strict, out);
+  return encode_str(obj, out);
 }
 
 bool path_arg(PyObject* obj, const char* param, std::string& out) {
@@ -148,11 +221,26 @@ bool path_arg(PyObject* obj, const char* param, std::string& out) {
 }
 
 bool str_list_arg(PyObject* obj, const char* param, std::vector<std::string>& out) {
-  return list_arg(obj, param, Encoding::Strict, out);
+  return for_each_str(
+      obj, param,
+      [&](size_t n) {
+        out.clear();
+        out.reserve(n);
+      },
+      [&](PyObject* item, size_t) {
+        out.emplace_back();
+        return encode_str(item, out.back());
+      });
 }
 
 bool page_list_arg(PyObject* obj, const char* param, std::vector<std::string>& out) {
-  return list_arg(obj, param, Encoding::Replace, out);
+  PageWriter writer(out);
+  // Every page's string exists before any is written, so the workers' writes
+  // never meet a reallocation.
+  return for_each_str(
+             obj, param, [&](size_t n) { out.assign(n, std::string()); },
+             [&](PyObject* item, size_t i) { return writer.add(item, i); }) &&
+         writer.finish();
 }
 
 PyObject* value_to_py(const query::Value& value) {

@@ -205,3 +205,11 @@ def test_lone_surrogates_in_a_page_read_as_question_marks(tmp_path):
     nodes, _ = build(tmp_path, ['<script type="application/ld+json">{"@type": "Product", "name": "A\ud800B\udfffC",'
                                 ' "sku": "S-2"}</script>'])
     assert nodes[0][1:3] == ("S-2", "A?B?C")
+
+
+def test_a_bad_item_after_pages_already_in_conversion_raises_type_error(tmp_path):
+    # Enough text that earlier pages are being written while later ones are read.
+    pages = [page(ld(LAMP)) + "\u20ac" * 100000] * 8 + [b"<p>bytes</p>"]
+    with pytest.raises(TypeError, match="item 8 is bytes"):
+        vyr.build_graph(pages, str(tmp_path / "g.bin"))
+    assert not (tmp_path / "g.bin").exists()
