@@ -340,7 +340,9 @@ GraphBuilder build_from_files(const std::vector<std::string>& paths) {
     try {
       page = extract_page(text);
     } catch (...) {
-      // One page that trips an internal check must not cost the others.
+      // One page that trips an internal check must not cost the others. The
+      // page's ingesters ran inside extract_page, into its recording, so a
+      // check tripped there leaves nothing of the page in the builder.
       std::fprintf(stderr, "vyr: extract panicked on %s; skipping\n", quoted_path(path).c_str());
       page = PageResult{};
     }
