@@ -4,7 +4,8 @@
 For the real corpus (../shared/corpus, flattened) and synthetic pages from
 ../shared/bench/gen_pages.py (2,000 by default), in one run:
 
-  extract_bench (C++, one thread)  the HTML parse alone; extract_page + fold alone
+  extract_bench (C++, one thread)  the HTML parse alone; extract_page + fold alone; the batch's
+                                   phases
   vyr.build_graph                  whole call (threads, fold, save), pinned to one core and to two
   bench_extract_py.py              extruct (json-ld, microdata, opengraph), one thread
 
@@ -109,7 +110,15 @@ def bench_corpus(a, label, d):
     print("  %-34s %s" % ("extruct (1 thread)", rate(pages, size, ext_s)))
     print("  build_graph 1 core vs extruct:      %.1fx pages/s" % (ext_s / one))
     print("  build_graph 1 core on top of parse: +%.0f%%" % (100 * (one / native["parse_s"] - 1)))
-    print("  build_graph 2 cores vs 1 core:      %.2fx" % (one / two), flush=True)
+    print("  build_graph 2 cores vs 1 core:      %.2fx" % (one / two))
+    # Where the native batch spends its time, as shares of the parse alone:
+    # the per-page work runs on the workers, the rest on the calling thread.
+    p = native["parse_s"]
+    print("  native, 1 thread, vs parse alone:   extract_page +%.0f%%, then fold %.0f%%, build %.0f%%, save %.0f%%"
+          % (100 * (native["pages_s"] / p - 1), 100 * native["fold_s"] / p, 100 * native["build_s"] / p,
+             100 * native["save_s"] / p))
+    print("  native, inside extract_page:        price scale %.0f%%, raw-text finders %.0f%% (each on every page)"
+          % (100 * native["scale_s"] / p, 100 * native["scans_s"] / p), flush=True)
 
 
 def memory(a):
