@@ -1,11 +1,12 @@
 #include "query/locate.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#define VYR_LOCATE_AVX2 1
+#define VYR_LOCATE_WIDE 1
 #elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -68,7 +69,7 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
   return m;
 }
 
-#if defined(VYR_LOCATE_AVX2)
+#if defined(VYR_LOCATE_WIDE)
 // The same masks with 32-byte vectors, on processors that have them.
 [[gnu::target("avx2"), gnu::always_inline]] inline BlockMasks masks_of_avx2(const char* p, const FirstBytes& firsts) {
   const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -88,7 +89,23 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
   return m;
 }
 
-const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+// And with 64-byte vectors, whose comparisons give the masks directly.
+[[gnu::target("avx512bw"), gnu::always_inline]] inline BlockMasks masks_of_avx512(const char* p,
+                                                                                const FirstBytes& firsts) {
+  const __m512i x = _mm512_loadu_si512(p);
+  const __m512i folded = _mm512_or_si512(x, _mm512_set1_epi8(0x20));
+  BlockMasks m;
+  m.quote = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('"'));
+  m.backslash = _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8('\\'));
+  m.open = _mm512_cmpeq_epi8_mask(folded, _mm512_set1_epi8('{'));
+  m.close = _mm512_cmpeq_epi8_mask(folded, _mm512_set1_epi8('}'));
+  for (int k = 0; k < firsts.n; ++k) m.first |= _mm512_cmpeq_epi8_mask(x, _mm512_set1_epi8(firsts.c[k]));
+  return m;
+}
+
+const VectorWidth WIDEST = __builtin_cpu_supports("avx512bw") ? VectorWidth::Bits512
+                          : __builtin_cpu_supports("avx2")   ? VectorWidth::Bits256
+                                                             : VectorWidth::Bits128;
 #endif
 
 // Commas of the 64 bytes at p (fewer at the text's end), needed only where
@@ -169,9 +186,14 @@ bool fill_masks_generic(std::string_view text, const FirstBytes& firsts, BlockMa
   VYR_FILL_MASKS(masks_of)
 }
 
-#if defined(VYR_LOCATE_AVX2)
+#if defined(VYR_LOCATE_WIDE)
 [[gnu::target("avx2")]] bool fill_masks_avx2(std::string_view text, const FirstBytes& firsts, BlockMasks* out) {
   VYR_FILL_MASKS(masks_of_avx2)
+}
+
+[[gnu::target("avx512bw")]] bool fill_masks_avx512(std::string_view text, const FirstBytes& firsts,
+                                                     BlockMasks* out) {
+  VYR_FILL_MASKS(masks_of_avx512)
 }
 #endif
 
@@ -179,8 +201,8 @@ bool fill_masks_generic(std::string_view text, const FirstBytes& firsts, BlockMa
 
 class Locator {
  public:
-  Locator(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out)
-      : text_(text), keys_(keys), out_(out) {}
+  Locator(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out, VectorWidth width)
+      : text_(text), keys_(keys), out_(out), width_(width) {}
 
   bool run() {
     const char* data = text_.data();
@@ -209,9 +231,10 @@ class Locator {
     thread_local std::vector<BlockMasks> masks;
     const size_t blocks = (n + 63) / 64;
     if (masks.size() < blocks) masks.resize(blocks);
-#if defined(VYR_LOCATE_AVX2)
-    const bool backslash = HAS_AVX2 ? fill_masks_avx2(text_, firsts, masks.data())
-                                    : fill_masks_generic(text_, firsts, masks.data());
+#if defined(VYR_LOCATE_WIDE)
+    const bool backslash = width_ == VectorWidth::Bits512 ? fill_masks_avx512(text_, firsts, masks.data())
+                           : width_ == VectorWidth::Bits256 ? fill_masks_avx2(text_, firsts, masks.data())
+                                                            : fill_masks_generic(text_, firsts, masks.data());
 #else
     const bool backslash = fill_masks_generic(text_, firsts, masks.data());
 #endif
@@ -382,6 +405,7 @@ class Locator {
   std::string_view text_;
   std::span<const std::string_view> keys_;
   MemberSpan* out_;
+  VectorWidth width_;
   int depth_ = 0;
   int current_ = NO_MEMBER;
   size_t value_start_ = 0;
@@ -396,12 +420,21 @@ bool locatable_name(std::string_view key) {
   return true;
 }
 
-bool locate_members(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out) {
+VectorWidth widest_vectors() {
+#if defined(VYR_LOCATE_WIDE)
+  return WIDEST;
+#else
+  return VectorWidth::Bits128;
+#endif
+}
+
+bool locate_members(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out,
+                    VectorWidth width) {
   for (size_t k = 0; k < keys.size(); ++k) out[k] = MemberSpan{};
   if (text.size() > UINT32_MAX) return false;
   for (std::string_view k : keys)
     if (!locatable_name(k)) return false;
-  return Locator(text, keys, out).run();
+  return Locator(text, keys, out, std::min(width, widest_vectors())).run();
 }
 
 }  // namespace vyr::query

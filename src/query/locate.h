@@ -28,6 +28,12 @@ struct MemberSpan {
   bool found = false;
 };
 
+// The vector instructions the search may use; it takes the widest the
+// processor has, and tests ask for narrower ones to cover every variant.
+enum class VectorWidth : uint8_t { Bits128, Bits256, Bits512 };
+
+VectorWidth widest_vectors();
+
 // Whether a member name can be searched for: one that is not empty and holds
 // no quote or backslash (its raw bytes in a text are then the name itself).
 bool locatable_name(std::string_view key);
@@ -37,6 +43,7 @@ bool locatable_name(std::string_view key);
 // (returns false) when the text does not start as an object, when a member
 // name holds an escape, when a key is not locatable_name, or when the
 // structure it sees is broken.
-bool locate_members(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out);
+bool locate_members(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out,
+                    VectorWidth width = VectorWidth::Bits512);
 
 }  // namespace vyr::query

@@ -11,6 +11,15 @@
 namespace vyr::query {
 namespace {
 
+// Every vector width this processor can run, so that each variant of the
+// search is checked.
+std::vector<VectorWidth> widths() {
+  std::vector<VectorWidth> out{VectorWidth::Bits128};
+  if (widest_vectors() >= VectorWidth::Bits256) out.push_back(VectorWidth::Bits256);
+  if (widest_vectors() >= VectorWidth::Bits512) out.push_back(VectorWidth::Bits512);
+  return out;
+}
+
 // Random JSON object texts with what trips a structural search: strings
 // holding brackets, commas, colons and escaped quotes or backslashes, blanks
 // everywhere the grammar allows, nesting, duplicate names (the later counts),
@@ -86,19 +95,21 @@ TEST(LocateMembers, FindsWhatAStrictReaderFinds) {
     const std::optional<json::Value> doc = json::parse(text);
     ASSERT_TRUE(doc && doc->is_object()) << text;
     std::vector<std::string_view> keys(maker.names().begin(), maker.names().end());
-    std::vector<MemberSpan> spans(keys.size());
-    if (!locate_members(text, keys, spans.data())) {
-      // Only a name written with an escape makes the search give up.
-      EXPECT_NE(text.find("\\u0069"), std::string::npos) << text;
-      continue;
-    }
-    for (size_t k = 0; k < keys.size(); ++k) {
-      const json::Value* want = doc->get(keys[k]);
-      ASSERT_EQ(spans[k].found, want != nullptr) << keys[k] << " in " << text;
-      if (!want) continue;
-      const std::optional<json::Value> got = json::parse(std::string_view(text).substr(spans[k].off, spans[k].len));
-      ASSERT_TRUE(got) << keys[k] << " in " << text;
-      EXPECT_EQ(*got, *want) << keys[k] << " in " << text;
+    for (VectorWidth width : widths()) {
+      std::vector<MemberSpan> spans(keys.size());
+      if (!locate_members(text, keys, spans.data(), width)) {
+        // Only a name written with an escape makes the search give up.
+        EXPECT_NE(text.find("\\u0069"), std::string::npos) << text;
+        continue;
+      }
+      for (size_t k = 0; k < keys.size(); ++k) {
+        const json::Value* want = doc->get(keys[k]);
+        ASSERT_EQ(spans[k].found, want != nullptr) << keys[k] << " in " << text;
+        if (!want) continue;
+        const std::optional<json::Value> got = json::parse(std::string_view(text).substr(spans[k].off, spans[k].len));
+        ASSERT_TRUE(got) << keys[k] << " in " << text;
+        EXPECT_EQ(*got, *want) << keys[k] << " in " << text;
+      }
     }
   }
 }
@@ -111,10 +122,12 @@ TEST(LocateMembers, FindsNamesAcrossBlockBoundaries) {
       std::string text = "{\"pad\":\"";
       for (size_t i = 0; i < pad / filler.size(); ++i) text += filler;
       text += "\",\"price\":5}";
-      MemberSpan span;
-      ASSERT_TRUE(locate_members(text, keys, &span)) << text;
-      EXPECT_TRUE(span.found) << text;
-      EXPECT_EQ(std::string_view(text).substr(span.off, span.len), "5") << text;
+      for (VectorWidth width : widths()) {
+        MemberSpan span;
+        ASSERT_TRUE(locate_members(text, keys, &span, width)) << text;
+        EXPECT_TRUE(span.found) << text;
+        EXPECT_EQ(std::string_view(text).substr(span.off, span.len), "5") << text;
+      }
     }
   }
 }
@@ -145,10 +158,12 @@ TEST(LocateMembers, StaysInsideArbitraryBytes) {
     for (size_t i = 0; i < n; ++i) text += alphabet[rng() % alphabet.size()];
     // An exact-size heap copy, so that a read past the end is reported.
     const std::vector<char> bytes(text.begin(), text.end());
-    if (locate_members(std::string_view(bytes.data(), bytes.size()), keys, spans)) {
-      for (const MemberSpan& s : spans) {
-        if (s.found) {
-          EXPECT_LE(size_t{s.off} + s.len, bytes.size());
+    for (VectorWidth width : widths()) {
+      if (locate_members(std::string_view(bytes.data(), bytes.size()), keys, spans, width)) {
+        for (const MemberSpan& s : spans) {
+          if (s.found) {
+            EXPECT_LE(size_t{s.off} + s.len, bytes.size());
+          }
         }
       }
     }
