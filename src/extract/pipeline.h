@@ -128,9 +128,11 @@ PageResult extract_page(std::string_view html);
 // Folds one page's result into `builder` through its source's ingester.
 void ingest_into(GraphBuilder& builder, const PageResult& page);
 
-// Extracts every page in parallel, then folds the results into `builder` on
+// Extracts every page in parallel and folds the results into `builder` on
 // the calling thread in page order, so results never depend on thread timing.
-// A Fault raised while extracting any page propagates to the caller.
+// The fold keeps pace with the extraction (the calling thread folds every
+// finished page between pages of its own) and ends after it. A Fault raised
+// while extracting any page propagates to the caller.
 void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pages);
 
 // Reads, extracts and folds one file at a time on the calling thread. A file
