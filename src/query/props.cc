@@ -505,7 +505,14 @@ class PropsCache {
       if (k == "name" || k == "kind") continue;
       bool seen = false;
       for (const std::string& have : keys_) seen = seen || have == k;
-      if (!seen) keys_.emplace_back(k);
+      if (seen) continue;
+      announced_[keys_.size()] = k.data();
+      keys_.emplace_back(k);
+    }
+    locatable_ = !keys_.empty();
+    for (size_t k = 0; k < keys_.size(); ++k) {
+      views_[k] = keys_[k];
+      locatable_ = locatable_ && locatable_name(views_[k]);
     }
     locs_.clear();
     decoded_.clear();
@@ -524,11 +531,9 @@ class PropsCache {
     PropView out;
     if (slot < FIRST_OBJECT) return out;
     const size_t row = (slot & ~UNCHECKED) - FIRST_OBJECT;
-    for (size_t k = 0; k < keys_.size(); ++k) {
-      if (keys_[k] == key) {
-        view(locs_[row * keys_.size() + k], text, key, out);
-        return out;
-      }
+    if (const int k = key_index(key); k >= 0) {
+      view(locs_[row * keys_.size() + static_cast<size_t>(k)], text, key, out);
+      return out;
     }
     // A key nobody announced: found by a scan of the whole text, which
     // checks it on the way.
@@ -541,6 +546,16 @@ class PropsCache {
     scan(text, one, &loc);
     view(loc, text, key, out);
     return out;
+  }
+
+  // The announced key equal to `key`, or -1. The engine reads with the very
+  // texts it announced, so the address usually settles it.
+  int key_index(std::string_view key) const {
+    for (size_t k = 0; k < keys_.size(); ++k)
+      if (key.data() == announced_[k] && key.size() == views_[k].size()) return static_cast<int>(k);
+    for (size_t k = 0; k < keys_.size(); ++k)
+      if (views_[k] == key) return static_cast<int>(k);
+    return -1;
   }
 
   bool unchecked(uint32_t i) const { return i < slot_.size() && (slot_[i] & UNCHECKED) != 0; }
@@ -572,11 +587,9 @@ class PropsCache {
   // safely; the rest of the text waits for check(). Falls back to index()
   // when the search gives up or a value is broken.
   uint32_t index_provisionally(std::string_view text) {
-    if (keys_.empty() || locs_.size() / keys_.size() >= UNCHECKED - FIRST_OBJECT) return index(text);
-    std::string_view keys[MAX_INDEXED_KEYS];
+    if (!locatable_ || locs_.size() / keys_.size() >= UNCHECKED - FIRST_OBJECT) return index(text);
     MemberSpan spans[MAX_INDEXED_KEYS];
-    for (size_t k = 0; k < keys_.size(); ++k) keys[k] = keys_[k];
-    if (!locate_members(text, std::span(keys, keys_.size()), spans)) return index(text);
+    if (!locate_members(text, std::span(views_, keys_.size()), spans)) return index(text);
     const size_t base = locs_.size();
     locs_.resize(base + keys_.size());
     for (size_t k = 0; k < keys_.size(); ++k) {
@@ -733,6 +746,9 @@ class PropsCache {
 
   std::vector<uint32_t> slot_;
   std::vector<std::string> keys_;
+  std::string_view views_[MAX_INDEXED_KEYS];  // keys_, viewed
+  const char* announced_[MAX_INDEXED_KEYS] = {};  // where each key's text lay in the caller's query
+  bool locatable_ = false;  // every key can be searched for provisionally
   std::vector<Loc> locs_;
   // Decoded texts of escaped members; a deque so that views into earlier
   // entries survive later additions.

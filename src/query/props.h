@@ -48,7 +48,9 @@ struct PropView {
 // Empties the calling thread's PROPS_CACHE (keeping its capacity) for a graph
 // of `node_count` nodes and announces the JSON keys the coming query reads.
 // Must precede the first read of every execution: the cache is keyed by node
-// index alone. Keys beyond the first few, and keys never announced, are still
+// index alone. The key texts must stay alive and unchanged until the next
+// reset (they are the executing query's own): reads that pass the same
+// texts are matched by address. Keys beyond the first few, and keys never announced, are still
 // answered, by a scan of the node's text that was already found valid.
 void reset_props_cache(uint32_t node_count, std::span<const std::string_view> keys = {});
 
