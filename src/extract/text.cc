@@ -82,7 +82,11 @@ __attribute__((target("avx2"))) size_t scan_avx2(const char* h, size_t n, std::s
   return scan_tail(h, n, needle, a, i);
 }
 
-const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+// Read during static initialization, so the feature table is filled first.
+const bool HAS_AVX2 = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}();
 
 }  // namespace
 
