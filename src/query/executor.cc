@@ -76,7 +76,6 @@ std::vector<std::string_view> keys_read_by(const Query& q) {
 // Only the texts the filter reads are asked for: a name scan that also
 // pulled in every property text would double its memory traffic.
 constexpr size_t PREFETCH_DISTANCE = 8;
-constexpr size_t MAX_PREFETCHED_TEXT = 4096;
 
 struct TextsRead {
   bool name = false;
@@ -92,19 +91,11 @@ TextsRead texts_read_by(const Expr& where) {
   return read;
 }
 
-// Inlined on purpose: a function whose only effect is prefetching looks free
-// of side effects to the compiler, which then drops the calls to it.
+// Inlined on purpose, like prefetch_props.
 [[gnu::always_inline]] inline void prefetch_texts(const GraphView& g, Binding b, TextsRead read) {
   for (uint32_t i : b) {
-    const Node& n = g.nodes[i];
-    if (read.name) __builtin_prefetch(g.string_pool.data() + n.name.off);
-    if (read.props) {
-      // The whole text: a member search reads all of it, and asking for its
-      // lines together lets them arrive together.
-      const char* p = g.string_pool.data() + n.props.off;
-      const size_t len = std::min<size_t>(n.props.len, MAX_PREFETCHED_TEXT);
-      for (size_t k = 0; k < len; k += 64) __builtin_prefetch(p + k);
-    }
+    if (read.name) __builtin_prefetch(g.string_pool.data() + g.nodes[i].name.off);
+    if (read.props) prefetch_props(g, i);
   }
 }
 

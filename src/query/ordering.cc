@@ -283,7 +283,21 @@ Result<std::vector<std::vector<Value>>> plain_rows(const GraphView& g, const Que
     return row;
   };
   if (!q.distinct) {
-    for (uint64_t b = skip; b < n && b < end; ++b) rows.push_back(materialise(b));
+    // The columns' property texts of a row a few rows ahead are asked for
+    // while this one is built.
+    std::vector<size_t> json_columns;
+    for (size_t c = 0; c < pos.size(); ++c) {
+      const std::optional<std::string>& prop = q.returns[c].prop;
+      if (prop && *prop != "name" && *prop != "kind") json_columns.push_back(pos[c]);
+    }
+    constexpr uint64_t AHEAD = 8;
+    const uint64_t stop = std::min<uint64_t>(n, end);
+    if (stop > skip) rows.reserve(static_cast<size_t>(stop - skip));
+    for (uint64_t b = skip; b < stop; ++b) {
+      if (b + AHEAD < stop)
+        for (size_t p : json_columns) prefetch_props(g, m[b + AHEAD][p]);
+      rows.push_back(materialise(b));
+    }
     return rows;
   }
   TextSet seen;
