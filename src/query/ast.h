@@ -58,6 +58,12 @@ struct Not {
 struct Prop {
   std::string var;
   std::string key;
+  // The node pattern `var` names, as resolve_var would find it, filled in
+  // by the parser once the whole query is read: NOT_RESOLVED until then,
+  // NO_PATTERN when no pattern carries the variable.
+  static constexpr int32_t NOT_RESOLVED = -2;
+  static constexpr int32_t NO_PATTERN = -1;
+  int32_t position = NOT_RESOLVED;
 };
 struct Lit {
   Literal value;

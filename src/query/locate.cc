@@ -432,8 +432,6 @@ bool locate_members(std::string_view text, std::span<const std::string_view> key
                     VectorWidth width) {
   for (size_t k = 0; k < keys.size(); ++k) out[k] = MemberSpan{};
   if (text.size() > UINT32_MAX) return false;
-  for (std::string_view k : keys)
-    if (!locatable_name(k)) return false;
   return Locator(text, keys, out, std::min(width, widest_vectors())).run();
 }
 

@@ -41,8 +41,8 @@ bool locatable_name(std::string_view key);
 // For each keys[k], the value of the last top-level member named exactly
 // keys[k] in `text` (out[k].found false when there is none). Gives up
 // (returns false) when the text does not start as an object, when a member
-// name holds an escape, when a key is not locatable_name, or when the
-// structure it sees is broken.
+// name holds an escape, or when the structure it sees is broken. Every key
+// must be a locatable_name (callers check that once, not per text).
 bool locate_members(std::string_view text, std::span<const std::string_view> keys, MemberSpan* out,
                     VectorWidth width = VectorWidth::Bits512);
 

@@ -14,6 +14,7 @@
 
 #include "query/format.h"
 #include "query/lexer.h"
+#include "query/predicates.h"
 
 namespace vyr::query {
 namespace {
@@ -579,10 +580,43 @@ Result<Query> Parser::query() {
 
 }  // namespace
 
+namespace {
+
+// Notes in every property read of WHERE which node pattern its variable
+// names, so that evaluation does not look it up again for every match.
+void resolve_positions(Query& q) {
+  if (!q.where_clause) return;
+  std::vector<Expr*> todo{&*q.where_clause};
+  while (!todo.empty()) {
+    Expr* e = todo.back();
+    todo.pop_back();
+    std::visit(
+        [&](auto& x) {
+          using T = std::decay_t<decltype(x)>;
+          if constexpr (std::is_same_v<T, Expr::Prop>) {
+            const std::optional<size_t> pos = resolve_var(q, x.var);
+            x.position = pos && *pos <= static_cast<size_t>(INT32_MAX) ? static_cast<int32_t>(*pos) : Expr::Prop::NO_PATTERN;
+          } else if constexpr (std::is_same_v<T, Expr::Infix>) {
+            todo.push_back(x.rhs.get());
+            todo.push_back(x.lhs.get());
+          } else if constexpr (std::is_same_v<T, Expr::Not> || std::is_same_v<T, Expr::IsNull>) {
+            todo.push_back(x.operand.get());
+          } else if constexpr (!std::is_same_v<T, Expr::Lit>) {
+            todo.push_back(x.lhs.get());
+          }
+        },
+        e->v);
+  }
+}
+
+}  // namespace
+
 Result<Query> parse(std::string_view text) {
   Result<std::vector<Token>> tokens = tokenize(text);
   if (!tokens.ok()) return tokens.error();
-  return Parser(std::move(tokens).value()).query();
+  Result<Query> q = Parser(std::move(tokens).value()).query();
+  if (q.ok()) resolve_positions(*q);
+  return q;
 }
 
 }  // namespace vyr::query

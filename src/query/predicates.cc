@@ -162,7 +162,9 @@ PropView literal_view(const Literal& lit) {
 
 PropView eval_scalar_view(const GraphView& g, const Expr& e, Binding b, const Query& q) {
   if (const auto* p = std::get_if<Expr::Prop>(&e.v)) {
-    const std::optional<size_t> pos = resolve_var(q, p->var);
+    std::optional<size_t> pos;
+    if (p->position >= 0) pos = static_cast<size_t>(p->position);
+    else if (p->position == Expr::Prop::NOT_RESOLVED) pos = resolve_var(q, p->var);
     if (!pos || *pos >= b.size()) return PropView();
     return read_prop_view(g, b[*pos], p->key, provisional_at(*pos));
   }
