@@ -273,7 +273,37 @@ class Locator {
       const auto pending = [&](uint64_t above) {
         return (brackets | names | (depth_ == 1 ? commas : 0)) & above;
       };
-      uint64_t events = pending(~uint64_t{0});
+      uint64_t from = ~uint64_t{0};  // the positions the event walk below takes
+      if (plain && current_ < 0) {
+        // The depth at a name is the depth at the block's start plus the
+        // brackets opened and less those closed before it, so a plain text
+        // needs no walk from bracket to bracket: only a wanted value that is
+        // itself an object or array, or the object's own closing brace, is
+        // walked to.
+        const uint64_t close = brackets & ~open;
+        bool walk = false;
+        for (uint64_t todo = names; todo; todo &= todo - 1) {
+          const int i = __builtin_ctzll(todo);
+          const uint64_t below = (uint64_t{1} << i) - 1;
+          const int d = depth_ + __builtin_popcountll(open & below) - __builtin_popcountll(close & below);
+          if (d != 1) continue;
+          if (!plain_name(base + static_cast<size_t>(i) + 1)) return false;
+          if (current_ >= 0) {
+            depth_ = d;
+            from = i == 63 ? 0 : ~uint64_t{0} << (i + 1);
+            walk = true;
+            break;
+          }
+        }
+        if (!walk) {
+          const int after = depth_ + __builtin_popcountll(open) - __builtin_popcountll(close);
+          if (after > 0) {
+            depth_ = after;
+            continue;
+          }
+        }
+      }
+      uint64_t events = pending(from);
       while (events) {
         const int i = __builtin_ctzll(events);
         const uint64_t bit = uint64_t{1} << i;
