@@ -103,9 +103,13 @@ inline BlockMasks masks_of(const char* p, const FirstBytes& firsts) {
   return m;
 }
 
-const VectorWidth WIDEST = __builtin_cpu_supports("avx512bw") ? VectorWidth::Bits512
-                          : __builtin_cpu_supports("avx2")   ? VectorWidth::Bits256
-                                                             : VectorWidth::Bits128;
+// Read during static initialization, so the feature table is filled first.
+const VectorWidth WIDEST = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512bw") ? VectorWidth::Bits512
+         : __builtin_cpu_supports("avx2")   ? VectorWidth::Bits256
+                                            : VectorWidth::Bits128;
+}();
 #endif
 
 // Commas of the 64 bytes at p (fewer at the text's end), needed only where
