@@ -268,12 +268,12 @@ void ingest_pages_into(GraphBuilder& builder, const std::vector<std::string>& pa
   std::vector<RecordedWrites> results(n);
   std::vector<std::atomic<bool>> ready(n);
   // Pages are taken in page order, so that the fold below can follow close
-  // behind the extraction; only pages far larger than the rest go first
+  // behind the extraction; only pages over twice the average size go first
   // (largest first), since one of them picked up last would leave the other
   // workers idle at the end.
   size_t total = 0;
   for (const std::string& p : pages) total += p.size();
-  const size_t big = n == 0 ? 0 : 4 * (total / n) + 1;
+  const size_t big = n == 0 ? 0 : 2 * (total / n) + 1;
   std::vector<size_t> order;
   order.reserve(n);
   for (size_t i = 0; i < n; ++i)
