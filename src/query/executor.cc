@@ -56,13 +56,15 @@ void for_each_prop(const Expr& e, F&& f) {
 
 // Every JSON key the query can read, in the order the engine first needs
 // them: inline maps (read during matching), WHERE, then RETURN and ORDER BY.
-std::vector<std::string_view> keys_read_by(const Query& q) {
+// `matching` is set to the number of keys matching reads (maps and WHERE).
+std::vector<std::string_view> keys_read_by(const Query& q, size_t& matching) {
   std::vector<std::string_view> keys;
   for (const NodePat& n : q.pattern.nodes)
     for (const auto& [key, lit] : n.props) keys.push_back(key);
   if (q.where_clause) {
     for_each_prop(*q.where_clause, [&](const Expr::Prop& p) { keys.push_back(p.key); });
   }
+  matching = keys.size();
   for (const ReturnItem& r : q.returns)
     if (r.prop) keys.push_back(*r.prop);
   for (const OrderItem& o : q.order_by)
@@ -240,8 +242,9 @@ Matches match_pattern(const GraphView& g, const Query& q, bool defer) {
 }
 
 Result<QueryResult> execute(const GraphView& g, const Query& q) {
-  const std::vector<std::string_view> keys = keys_read_by(q);
-  reset_props_cache(g.node_count(), keys);
+  size_t matching = 0;
+  const std::vector<std::string_view> keys = keys_read_by(q, matching);
+  reset_props_cache(g.node_count(), keys, matching);
   // Only a LIMIT over plain rows leaves matches that no row needs, so only
   // then may settling wait until the rows are ordered.
   bool aggregated = false;

@@ -24,7 +24,9 @@ namespace {
 // already validated text, so a hostile query cannot multiply the cache size.
 constexpr size_t MAX_INDEXED_KEYS = 16;
 
-enum class RawType : uint8_t { Absent, Null, True, False, Number, String, Array, Object };
+// Unsearched: a member the provisional search was not asked for; it is
+// found when the node's text is checked.
+enum class RawType : uint8_t { Absent, Null, True, False, Number, String, Array, Object, Unsearched };
 
 // Where one member's value lies in the node's text: a number's token, an
 // array's text, a string's content between its quotes, or (decoded) the index
@@ -497,10 +499,12 @@ Value decode(Scanner& s, std::string_view text, std::string_view key) {
 
 class PropsCache {
  public:
-  void reset(uint32_t node_count, std::span<const std::string_view> keys) {
+  void reset(uint32_t node_count, std::span<const std::string_view> keys, size_t searched) {
     slot_.assign(node_count, UNSEEN);
     keys_.clear();
-    for (std::string_view k : keys) {
+    searched_ = 0;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      const std::string_view k = keys[i];
       if (keys_.size() == MAX_INDEXED_KEYS) break;
       if (k == "name" || k == "kind") continue;
       bool seen = false;
@@ -508,11 +512,12 @@ class PropsCache {
       if (seen) continue;
       announced_[keys_.size()] = k.data();
       keys_.emplace_back(k);
+      if (i < searched) searched_ = keys_.size();
     }
-    locatable_ = !keys_.empty();
+    locatable_ = searched_ > 0;
     for (size_t k = 0; k < keys_.size(); ++k) {
       views_[k] = keys_[k];
-      locatable_ = locatable_ && locatable_name(views_[k]);
+      if (k < searched_) locatable_ = locatable_ && locatable_name(views_[k]);
     }
     locs_.clear();
     decoded_.clear();
@@ -526,19 +531,23 @@ class PropsCache {
     if (slot == UNSEEN) {
       slot = provisional ? index_provisionally(text) : index(text);
     } else if ((slot & UNCHECKED) && !provisional) {
-      check(text, slot);
+      check(i, text);
     }
     PropView out;
     if (slot < FIRST_OBJECT) return out;
-    const size_t row = (slot & ~UNCHECKED) - FIRST_OBJECT;
     if (const int k = key_index(key); k >= 0) {
+      if ((slot & UNCHECKED) && static_cast<size_t>(k) >= searched_) {
+        check(i, text);  // not searched for: found by the check
+        if (slot < FIRST_OBJECT) return out;
+      }
+      const size_t row = (slot & ~UNCHECKED) - FIRST_OBJECT;
       view(locs_[row * keys_.size() + static_cast<size_t>(k)], text, key, out);
       return out;
     }
     // A key nobody announced: found by a scan of the whole text, which
     // checks it on the way.
     if (slot & UNCHECKED) {
-      check(text, slot);
+      check(i, text);
       if (slot < FIRST_OBJECT) return out;
     }
     Loc loc;
@@ -564,13 +573,7 @@ class PropsCache {
   // they all stand (the text is a JSON object and its members lie where the
   // provisional search found them).
   bool settle(const GraphView& g, uint32_t i) {
-    if (unchecked(i)) {
-      if (check(g.str(g.nodes[i].props), slot_[i])) return true;
-      // Every match that read it provisionally must be judged again.
-      if (fallen_.size() < slot_.size()) fallen_.resize(slot_.size(), 0);
-      fallen_[i] = 1;
-      return false;
-    }
+    if (unchecked(i)) return check(i, g.str(g.nodes[i].props));
     return i >= fallen_.size() || fallen_[i] == 0;
   }
 
@@ -589,10 +592,11 @@ class PropsCache {
   uint32_t index_provisionally(std::string_view text) {
     if (!locatable_ || locs_.size() / keys_.size() >= UNCHECKED - FIRST_OBJECT) return index(text);
     MemberSpan spans[MAX_INDEXED_KEYS];
-    if (!locate_members(text, std::span(views_, keys_.size()), spans)) return index(text);
+    if (!locate_members(text, std::span(views_, searched_), spans)) return index(text);
     const size_t base = locs_.size();
     locs_.resize(base + keys_.size());
-    for (size_t k = 0; k < keys_.size(); ++k) {
+    for (size_t k = searched_; k < keys_.size(); ++k) locs_[base + k].type = RawType::Unsearched;
+    for (size_t k = 0; k < searched_; ++k) {
       if (!spans[k].found) continue;
       const std::string_view token = text.substr(spans[k].off, spans[k].len);
       RawType t = RawType::Object;
@@ -608,9 +612,19 @@ class PropsCache {
     return (FIRST_OBJECT + static_cast<uint32_t>(base / keys_.size())) | UNCHECKED;
   }
 
-  // Checks the text of a provisionally indexed node and records its members
-  // again, strictly; true when nothing read before changes.
-  bool check(std::string_view text, uint32_t& slot) {
+  // Checks the text of provisionally indexed node i and records its members
+  // again, strictly; true when nothing read before changes. Otherwise the
+  // node is remembered as fallen, whichever read found out: every match
+  // that read it provisionally must be judged again when it is settled.
+  bool check(uint32_t i, std::string_view text) {
+    if (checked(i, text)) return true;
+    if (fallen_.size() < slot_.size()) fallen_.resize(slot_.size(), 0);
+    fallen_[i] = 1;
+    return false;
+  }
+
+  bool checked(uint32_t i, std::string_view text) {
+    uint32_t& slot = slot_[i];
     const size_t row = (slot & ~UNCHECKED) - FIRST_OBJECT;
     Loc* locs = locs_.data() + row * keys_.size();
     Loc before[MAX_INDEXED_KEYS];
@@ -632,6 +646,7 @@ class PropsCache {
   }
 
   bool same_loc(const Loc& a, const Loc& b) const {
+    if (a.type == RawType::Unsearched) return true;  // never read provisionally
     if (a.type != b.type || a.decoded != b.decoded || a.is_int != b.is_int || a.bits != b.bits) return false;
     if (a.decoded) return decoded_[a.off] == decoded_[b.off];
     return a.off == b.off && a.len == b.len;
@@ -748,7 +763,8 @@ class PropsCache {
   std::vector<std::string> keys_;
   std::string_view views_[MAX_INDEXED_KEYS];  // keys_, viewed
   const char* announced_[MAX_INDEXED_KEYS] = {};  // where each key's text lay in the caller's query
-  bool locatable_ = false;  // every key can be searched for provisionally
+  size_t searched_ = 0;     // the leading keys a provisional read searches for
+  bool locatable_ = false;  // each of them can be
   std::vector<Loc> locs_;
   // Decoded texts of escaped members; a deque so that views into earlier
   // entries survive later additions.
@@ -790,8 +806,8 @@ std::string_view node_name(const GraphView& g, uint32_t i) {
   return is_valid_utf8(name) ? name : std::string_view();
 }
 
-void reset_props_cache(uint32_t node_count, std::span<const std::string_view> keys) {
-  PROPS_CACHE.reset(node_count, keys);
+void reset_props_cache(uint32_t node_count, std::span<const std::string_view> keys, size_t searched) {
+  PROPS_CACHE.reset(node_count, keys, searched);
 }
 
 PropView read_prop_view(const GraphView& g, uint32_t i, std::string_view key, bool provisional) {

@@ -52,7 +52,10 @@ struct PropView {
 // reset (they are the executing query's own): reads that pass the same
 // texts are matched by address. Keys beyond the first few, and keys never announced, are still
 // answered, by a scan of the node's text that was already found valid.
-void reset_props_cache(uint32_t node_count, std::span<const std::string_view> keys = {});
+// A provisional read searches a text for the first `searched` keys only (the
+// filter's); the others are found when the node's text is checked.
+void reset_props_cache(uint32_t node_count, std::span<const std::string_view> keys = {},
+                       size_t searched = SIZE_MAX);
 
 // The key of node i, typed by json_to_value.
 //

@@ -93,6 +93,9 @@ QUERIES = [
     "MATCH (a:Product)-[:Brand]->(b)<-[:Brand]-(c:Product) WHERE a.price_cents > 19000 AND c.rating = 5 "
     "RETURN a.name, c.name ORDER BY c.price_cents LIMIT 5",
     "MATCH (a:Product)-[:Brand]->(b)<-[:Brand]-(a:Product) WHERE a.price_cents > 19500 RETURN a.name, a.rating LIMIT 4",
+    # one node read provisionally as c and strictly as a before its match is settled
+    "MATCH (a:Product)-[:Brand]->(b:Brand)<-[:Brand]-(c:Product) WHERE c.price_cents > 15000 "
+    "RETURN a.name, c.name ORDER BY a.price_cents LIMIT 6",
 ]
 
 

@@ -167,5 +167,30 @@ TEST(Props, KeysBeyondTheIndexedOnesAreStillAnswered) {
   for (int k = 39; k >= 0; --k) EXPECT_EQ(debug(read_prop(g.view(), 0, names[k])), "Int(" + std::to_string(k) + ")");
 }
 
+// A provisional read answers before the text is checked. Whichever later
+// read finds the text broken, settling the node must then report that the
+// provisional answer does not stand.
+TEST(Props, ProvisionalReadsOfABrokenTextDoNotStand) {
+  const Graph g = make_graph({{NodeKind::Product, "p", "", R"({"a":1,"b":[1,,2],"c":2})"},
+                              {NodeKind::Product, "q", "", R"({"a":1,"b":[1,2],"c":2})"}});
+  const std::string_view keys[] = {"a", "c"};
+  for (const size_t searched : {size_t{2}, size_t{1}}) {
+    for (const bool strict_read_first : {false, true}) {
+      SCOPED_TRACE(std::to_string(searched) + (strict_read_first ? " strict read first" : ""));
+      reset_props_cache(2, keys, searched);
+      for (uint32_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(read_prop_view(g.view(), i, "a", true).i, 1);  // found without a check
+        EXPECT_TRUE(props_unchecked(i));
+        if (strict_read_first) (void)read_prop_view(g.view(), i, "c", searched < 2);
+      }
+      EXPECT_FALSE(settle_props(g.view(), 0));
+      EXPECT_FALSE(settle_props(g.view(), 0));  // and stays so
+      EXPECT_EQ(debug(read_prop(g.view(), 0, "a")), "Null");
+      EXPECT_TRUE(settle_props(g.view(), 1));
+      EXPECT_EQ(debug(read_prop(g.view(), 1, "c")), "Int(2)");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vyr::query
