@@ -180,26 +180,23 @@ void sort_by_keys(const GraphView& g, const Query& q, const std::vector<OrderKey
       return c != 0 ? c < 0 : x < y;
     };
     if (needed < n) {
-      // The first rows in order, settling the waiting ones among them; a
-      // dropped match makes room for the next, so sort on until enough stand.
+      // The first rows in order, settling the waiting ones among them. If
+      // one is dropped, every waiting match left is settled and what stands
+      // is sorted once more: sorting on a few rows at a time could take a
+      // round per dropped row.
       const size_t keep = std::max<size_t>(static_cast<size_t>(needed), 1);
       const auto at = [&](size_t i) { return order.begin() + static_cast<ptrdiff_t>(i); };
-      size_t done = 0, end = n;
-      while (done < end) {
-        const size_t want = std::min(keep, end);
-        std::partial_sort(at(done), at(want), at(end), before);
-        size_t kept = done;
-        for (size_t i = done; i < want; ++i)
-          if (settle_match(g, q, m, order[i])) order[kept++] = order[i];
-        if (kept == want) {
-          done = want;
-          break;
-        }
-        order.erase(at(kept), at(want));
-        end -= want - kept;
-        done = kept;
+      std::partial_sort(at(0), at(keep), order.end(), before);
+      size_t kept = 0;
+      for (size_t i = 0; i < keep; ++i)
+        if (settle_match(g, q, m, order[i])) order[kept++] = order[i];
+      if (kept < keep) {
+        // The rows kept so far precede all the others; the rest follow them.
+        const auto rest = std::remove_if(at(keep), order.end(), [&](uint32_t k) { return !settle_match(g, q, m, k); });
+        order.erase(std::move(at(keep), rest, at(kept)), order.end());
+        std::partial_sort(at(kept), at(std::min(keep, order.size())), order.end(), before);
       }
-      order.resize(done);
+      order.resize(std::min(keep, order.size()));
       reorder(m, order);
       m.unsettled.clear();
       return;
