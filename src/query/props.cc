@@ -629,12 +629,8 @@ class PropsCache {
     Loc* locs = locs_.data() + row * keys_.size();
     Loc before[MAX_INDEXED_KEYS];
     std::copy(locs, locs + keys_.size(), before);
-    std::string_view keys[MAX_INDEXED_KEYS];
-    for (size_t k = 0; k < keys_.size(); ++k) {
-      keys[k] = keys_[k];
-      locs[k] = Loc{};
-    }
-    const Verdict v = scan(text, std::span(keys, keys_.size()), locs);
+    std::fill(locs, locs + keys_.size(), Loc{});
+    const Verdict v = scan(text, std::span(views_, keys_.size()), locs);
     if (v != Verdict::Object) {
       slot = v == Verdict::NotJson ? NOT_JSON : NOT_OBJECT;
       return false;
@@ -655,9 +651,7 @@ class PropsCache {
   uint32_t index(std::string_view text) {
     const size_t base = locs_.size();
     locs_.resize(base + keys_.size());
-    std::string_view keys[MAX_INDEXED_KEYS];
-    for (size_t k = 0; k < keys_.size(); ++k) keys[k] = keys_[k];
-    const Verdict v = scan(text, std::span(keys, keys_.size()), locs_.data() + base);
+    const Verdict v = scan(text, std::span(views_, keys_.size()), locs_.data() + base);
     if (v != Verdict::Object) {
       locs_.resize(base);
       return v == Verdict::NotJson ? NOT_JSON : NOT_OBJECT;
